@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Quorvane needs to build, test and benchmark.
+# Only missing packages are installed, so a second run is silent and touches nothing.
+set -euo pipefail
+
+# The one list of build/test dependencies; keep it here so it is easy to audit.
+PACKAGES=(
+    cmake g++ make pkg-config
+    qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core
+    iproute2 util-linux tcpdump
+    clang libclang-rt-14-dev libbenchmark-dev
+    strace xvfb
+)
+
+# A package counts as present only when dpkg reports it fully installed
+# (not merely unpacked or left with config files).
+is_installed() {
+    dpkg-query -W -f='${db:Status-Status}\n' "$1" 2>/dev/null | grep -qx 'installed'
+}
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+    is_installed "$pkg" || missing+=("$pkg")
+done
+
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+echo "install-deps: installing missing packages: ${missing[*]}" >&2
+
+# Root runs apt-get directly; anyone else goes through sudo. Without a terminal
+# (CI, no stdin) sudo must not wait for a password prompt, so use -n there.
+if ((EUID == 0)); then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    if [[ -t 0 ]]; then as_root=(sudo); else as_root=(sudo -n); fi
+else
+    echo "install-deps: not root and sudo is not available; install as root: ${missing[*]}" >&2
+    exit 1
+fi
+
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
