@@ -1,0 +1,58 @@
+#pragma once
+// What the window layer needs from the toolkit underneath: one native dialog window with the
+// controls of its template. One backend is compiled per platform; this header names no
+// toolkit type.
+
+#include <memory>
+
+#include "framework/wintypes.h"
+
+class CWnd;
+struct CDialogTemplate;
+
+class CWndImpl {
+public:
+    virtual ~CWndImpl() = default;
+
+    virtual void Show(int nCmdShow) = 0;
+    virtual bool IsVisible() const = 0;
+    virtual void SetForeground() = 0;
+    virtual void SetIcon(HICON icon, bool bBig) = 0;
+    virtual void SetTitle(const CString& text) = 0;
+    virtual CString GetTitle() const = 0;
+    // Hides the window and stops every event from it; the native object lives on until the
+    // impl is deleted, so a handler still running on it never touches freed memory.
+    virtual void Destroy() = 0;
+    virtual int RunModal() = 0;
+    virtual void EndModal(int nResult) = 0;
+
+    // Controls, by template id.
+    virtual bool HasItem(int id) const = 0;
+    virtual CString GetItemText(int id) const = 0;
+    virtual void SetItemText(int id, const CString& text) = 0;
+    virtual int GetItemCheck(int id) const = 0;
+    virtual void SetItemCheck(int id, int nCheck) = 0;
+    virtual void LimitItemText(int id, int nChars) = 0;
+    // Moves the focus; edits get all their text selected, as the dialog manager does.
+    virtual void FocusItem(int id) = 0;
+    virtual int GetFocusItem() const = 0;  // 0 when the focus is elsewhere
+    virtual bool IsItemTextSelectedWhole(int id) const = 0;
+
+    // List boxes: the framework keeps the model; the backend only mirrors it.
+    virtual void ListInsert(int id, int nIndex, const CString& text) = 0;
+    virtual void ListDelete(int id, int nIndex) = 0;
+    virtual void ListReset(int id) = 0;
+    virtual int ListGetCurSel(int id) const = 0;
+    virtual void ListSetCurSel(int id, int nIndex) = 0;
+};
+
+// Creates the native window for a dialog; events from it go to owner.SendMessage.
+std::unique_ptr<CWndImpl> CreateDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pParent,
+                                           bool bModal);
+
+// Ends the message loop once the current handler has returned.
+void AfxPostQuitMessage(int nExitCode);
+
+// Runs the message loop until a quit message; returns its code. While it runs, a request to
+// end the process from outside (SIGTERM, SIGINT) reaches mainWnd as WM_CLOSE.
+int AfxRunMessageLoop(CWnd& mainWnd);

@@ -1,0 +1,57 @@
+#pragma once
+// The ICMP facility's records and entry points, as the program binds them by name at start-up.
+
+#include <cstdint>
+
+#include "framework/wintypes.h"
+#include "platform.h"
+
+#ifndef _WIN32
+using IPAddr = std::uint32_t;  // IPv4 address in network byte order
+
+struct IP_OPTION_INFORMATION {
+    BYTE Ttl;
+    BYTE Tos;
+    BYTE Flags;
+    BYTE OptionsSize;
+    BYTE* OptionsData;
+};
+
+struct ICMP_ECHO_REPLY {
+    IPAddr Address;
+    DWORD Status;         // 0 on success
+    DWORD RoundTripTime;  // milliseconds
+    WORD DataSize;
+    WORD Reserved;
+    void* Data;
+    IP_OPTION_INFORMATION Options;
+};
+
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+#endif
+
+using PFN_IcmpCreateFile = HANDLE (*)();
+using PFN_IcmpCloseHandle = BOOL (*)(HANDLE hIcmp);
+using PFN_IcmpSendEcho = DWORD (*)(HANDLE hIcmp, IPAddr destination, void* requestData,
+                                   WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
+                                   void* replyBuffer, DWORD replySize, DWORD timeout);
+
+// The library and entry point names the program asks for.
+inline constexpr const char* kIcmpLibraryName = "ICMP.DLL";
+inline constexpr const char* kIcmpCreateFileName = "IcmpCreateFile";
+inline constexpr const char* kIcmpCloseHandleName = "IcmpCloseHandle";
+inline constexpr const char* kIcmpSendEchoName = "IcmpSendEcho";
+
+// The bound library: its module and the three entry points, each null until bound. Nothing
+// may be probed unless all three are set.
+struct CIcmpLibrary {
+    HMODULE m_hIcmpLib = nullptr;
+    PFN_IcmpCreateFile m_pfnIcmpCreateFile = nullptr;
+    PFN_IcmpCloseHandle m_pfnIcmpCloseHandle = nullptr;
+    PFN_IcmpSendEcho m_pfnIcmpSendEcho = nullptr;
+
+    bool IsBound() const {
+        return m_pfnIcmpCreateFile != nullptr && m_pfnIcmpCloseHandle != nullptr &&
+               m_pfnIcmpSendEcho != nullptr;
+    }
+};

@@ -1,0 +1,67 @@
+#pragma once
+// The system services the program's logic calls, behind one narrow interface. The logic gets
+// an instance through its constructors: the real one for the desktop it runs on, a recording
+// fake in the tests. Nothing here names a toolkit type.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "framework/wintypes.h"
+
+class CWnd;
+
+// Module handle of a loaded library; null when the library could not be loaded.
+struct CModule;
+using HMODULE = CModule*;
+
+// The notification-area record, filled afresh for every call.
+struct NOTIFYICONDATA {
+    DWORD cbSize = 88;
+    CWnd* hWnd = nullptr;
+    UINT uID = 0;
+    UINT uFlags = 0;
+    UINT uCallbackMessage = 0;
+    HICON hIcon = nullptr;
+    char szTip[64] = {};
+};
+
+class CPlatform {
+public:
+    virtual ~CPlatform() = default;
+
+    // The program's name as the system knows it (the executable's file name without directory
+    // and extension): the caption of the framework's own message boxes.
+    virtual CString GetAppName() const = 0;
+
+    // Library loading. Null when the library or the entry point is missing; freeing null is
+    // harmless.
+    virtual HMODULE LoadLibrary(const char* name) = 0;
+    virtual void* GetProcAddress(HMODULE module, const char* name) = 0;
+    virtual void FreeLibrary(HMODULE module) = 0;
+
+    // Sockets start-up: FALSE unless the socket layer is usable.
+    virtual BOOL SocketInit() = 0;
+
+    // Name resolution: the first IPv4 address of the host (network byte order), or nothing.
+    virtual std::optional<std::uint32_t> GetHostByName(const CString& name) = 0;
+
+    // Timers: one WM_TIMER to the window per elapsed period, on the user-interface thread,
+    // until killed; setting the same id again replaces the timer.
+    virtual void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) = 0;
+    virtual void KillTimer(CWnd& wnd, UINT_PTR id) = 0;
+
+    // Notification icon: mouse events on it reach hWnd as uCallbackMessage with the mouse
+    // message in lParam; the shell keeps its own copy of the icon.
+    virtual BOOL ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) = 0;
+
+    // Icons: a fresh handle per call, released with DestroyIcon.
+    virtual HICON LoadIcon(UINT resourceId, int cx, int cy) = 0;
+    virtual void DestroyIcon(HICON icon) = 0;
+
+    // Sound: starts the named clip of the program's resources and returns at once.
+    virtual BOOL PlaySound(const char* name, DWORD flags) = 0;
+
+    // Message boxes: modal; the program's windows keep getting their messages while open.
+    virtual int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) = 0;
+};
