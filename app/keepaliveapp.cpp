@@ -1,0 +1,69 @@
+#include "keepaliveapp.h"
+
+#include <type_traits>
+
+#include "keepalivedlg.h"
+#include "platform.h"
+#include "resource.h"
+#include "resources.h"
+
+CKeepAliveDlg* g_pMainDlg = nullptr;
+
+namespace {
+
+constexpr char kSonarError[] = "Sonar Error";
+
+}  // namespace
+
+void CKeepAliveApp::StartupError(const CString& text, const CString& caption, UINT nType) {
+    m_platform.MessageBox(nullptr, text, caption, MB_OK | nType);
+}
+
+BOOL CKeepAliveApp::InitInstance() {
+    if (!m_platform.SocketInit()) {
+        StartupError(LoadResString(IDS_SOCKETS_INIT_FAILED), m_platform.GetAppName(),
+                     MB_ICONEXCLAMATION);
+        return FALSE;
+    }
+
+    g_pMainDlg = new CKeepAliveDlg(m_platform, *this);
+    g_pMainDlg->Create(nullptr);
+    m_pMainWnd = g_pMainDlg;
+
+    // Until all three entry points are bound the dialog's probes do nothing, so a tick that
+    // comes while a box below is open sends no request.
+    m_hIcmpLib = m_platform.LoadLibrary(kIcmpLibraryName);
+    if (m_hIcmpLib == nullptr) {
+        StartupError("Could not load the <ICMP.DLL> library.", kSonarError, MB_ICONHAND);
+        return FALSE;
+    }
+    // Bound in this order; the first one missing ends start-up.
+    auto bind = [this](const char* pszName, auto& pfn) {
+        void* address = m_platform.GetProcAddress(m_hIcmpLib, pszName);
+        if (address == nullptr) {
+            StartupError(CString("Could not load the ") + pszName +
+                             "() function from the <ICMP.DLL> library.",
+                         kSonarError, MB_ICONHAND);
+            return false;
+        }
+        pfn = reinterpret_cast<std::remove_reference_t<decltype(pfn)>>(address);
+        return true;
+    };
+    if (!bind(kIcmpCreateFileName, m_pfnIcmpCreateFile) ||
+        !bind(kIcmpCloseHandleName, m_pfnIcmpCloseHandle) ||
+        !bind(kIcmpSendEchoName, m_pfnIcmpSendEcho))
+        return FALSE;
+    return TRUE;
+}
+
+int CKeepAliveApp::ExitInstance() {
+    delete g_pMainDlg;
+    g_pMainDlg = nullptr;
+    m_pMainWnd = nullptr;
+    m_pfnIcmpCreateFile = nullptr;
+    m_pfnIcmpCloseHandle = nullptr;
+    m_pfnIcmpSendEcho = nullptr;
+    m_platform.FreeLibrary(m_hIcmpLib);
+    m_hIcmpLib = nullptr;
+    return CWinApp::ExitInstance();
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The application object: starts the sockets, creates the hidden main dialog and binds the
+// ICMP library; tears both down at the end.
+
+#include "framework/winapp.h"
+#include "icmpapi.h"
+
+class CKeepAliveDlg;
+
+class CKeepAliveApp : public CWinApp, public CIcmpLibrary {
+public:
+    explicit CKeepAliveApp(CPlatform& platform) : CWinApp(platform) {}
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+private:
+    // Shows a start-up failure with no owner.
+    void StartupError(const CString& text, const CString& caption, UINT nType);
+};
+
+// The main dialog, owned by the application object from InitInstance to ExitInstance.
+extern CKeepAliveDlg* g_pMainDlg;

@@ -1,0 +1,131 @@
+#include "qt/qtplatform.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <strings.h>
+#include <sys/socket.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "framework/qt/qtbackend.h"
+#include "framework/wnd.h"
+#include "icmpfacility.h"
+
+struct CModule {
+    const char* pszName;
+    struct Export {
+        const char* pszName;
+        void* pfn;
+    };
+    Export exports[3];
+};
+
+namespace {
+
+// The program's own ICMP facility, reachable under the system library's name.
+CModule g_icmpModule{"ICMP.DLL",
+                     {{"IcmpCreateFile", reinterpret_cast<void*>(&QvIcmpCreateFile)},
+                      {"IcmpCloseHandle", reinterpret_cast<void*>(&QvIcmpCloseHandle)},
+                      {"IcmpSendEcho", reinterpret_cast<void*>(&QvIcmpSendEcho)}}};
+
+// The timer facility's bounds: shorter periods are raised, longer ones cut.
+constexpr UINT kMinTimerMs = 10;
+
+QMessageBox::Icon BoxIcon(UINT type) {
+    switch (type & MB_ICONMASK) {
+        case MB_ICONHAND:
+            return QMessageBox::Critical;
+        case MB_ICONEXCLAMATION:
+            return QMessageBox::Warning;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+CQtPlatform::CQtPlatform() = default;
+CQtPlatform::~CQtPlatform() = default;
+
+CString CQtPlatform::GetAppName() const {
+    return FromQtString(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+}
+
+HMODULE CQtPlatform::LoadLibrary(const char* name) {
+    return name != nullptr && strcasecmp(name, g_icmpModule.pszName) == 0 ? &g_icmpModule : nullptr;
+}
+
+void* CQtPlatform::GetProcAddress(HMODULE module, const char* name) {
+    if (module == nullptr || name == nullptr) return nullptr;
+    for (const auto& entry : module->exports) {
+        if (std::strcmp(entry.pszName, name) == 0) return entry.pfn;
+    }
+    return nullptr;
+}
+
+void CQtPlatform::FreeLibrary(HMODULE /*module*/) {}
+
+BOOL CQtPlatform::SocketInit() { return TRUE; }
+
+std::optional<std::uint32_t> CQtPlatform::GetHostByName(const CString& name) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_RAW;
+    addrinfo* result = nullptr;
+    if (name.empty() || getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) return {};
+    std::optional<std::uint32_t> address;
+    for (addrinfo* ai = result; ai != nullptr && !address; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET)
+            address = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
+    }
+    freeaddrinfo(result);
+    return address;
+}
+
+void CQtPlatform::SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) {
+    auto& timer = m_timers[{&wnd, id}];
+    if (!timer) {
+        timer = std::make_unique<QTimer>();
+        // The default coarse timer fires up to 5% early; the delay is the user's promise.
+        timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(timer.get(), &QTimer::timeout,
+                         [&wnd, id] { wnd.SendMessage(WM_TIMER, static_cast<WPARAM>(id)); });
+    }
+    const UINT period = elapseMs < kMinTimerMs                  ? kMinTimerMs
+                        : elapseMs > static_cast<UINT>(INT_MAX) ? static_cast<UINT>(INT_MAX)
+                                                                : elapseMs;
+    timer->start(static_cast<int>(period));
+}
+
+void CQtPlatform::KillTimer(CWnd& wnd, UINT_PTR id) { m_timers.erase({&wnd, id}); }
+
+BOOL CQtPlatform::ShellNotifyIcon(DWORD /*message*/, const NOTIFYICONDATA& /*data*/) {
+    return FALSE;
+}
+
+HICON CQtPlatform::LoadIcon(UINT resourceId, int cx, int cy) {
+    return new CIconRes{resourceId, cx, cy};
+}
+
+void CQtPlatform::DestroyIcon(HICON icon) { delete icon; }
+
+BOOL CQtPlatform::PlaySound(const char* /*name*/, DWORD /*flags*/) { return FALSE; }
+
+int CQtPlatform::MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) {
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        // Nobody could answer a box without a display: say it and go on.
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return IDOK;
+    }
+    QMessageBox box(BoxIcon(type), QtString(caption), QtString(text), QMessageBox::Ok,
+                    QtWidgetOf(owner));
+    box.exec();
+    return IDOK;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The system services on the Linux desktop: Qt for timers, tray, sound and boxes, POSIX for
+// name resolution, and the program's own ICMP facility standing in for the system library.
+
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "platform.h"
+
+class QTimer;
+
+class CQtPlatform : public CPlatform {
+public:
+    CQtPlatform();
+    ~CQtPlatform() override;
+
+    CString GetAppName() const override;
+    HMODULE LoadLibrary(const char* name) override;
+    void* GetProcAddress(HMODULE module, const char* name) override;
+    void FreeLibrary(HMODULE module) override;
+    BOOL SocketInit() override;
+    std::optional<std::uint32_t> GetHostByName(const CString& name) override;
+    void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) override;
+    void KillTimer(CWnd& wnd, UINT_PTR id) override;
+    BOOL ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) override;
+    HICON LoadIcon(UINT resourceId, int cx, int cy) override;
+    void DestroyIcon(HICON icon) override;
+    BOOL PlaySound(const char* name, DWORD flags) override;
+    int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) override;
+
+private:
+    std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
+};

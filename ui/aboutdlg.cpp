@@ -1,0 +1,5 @@
+#include "aboutdlg.h"
+
+#include "resources.h"
+
+CAboutDlg::CAboutDlg(CPlatform& platform) : CDialog(AboutBoxTemplate(), platform) {}

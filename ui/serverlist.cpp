@@ -1,0 +1,7 @@
+// Editing the server list: Add and Remove.
+
+#include "keepalivedlg.h"
+
+void CKeepAliveDlg::OnAdd() {}
+
+void CKeepAliveDlg::OnRemove() {}
