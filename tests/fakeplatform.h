@@ -1,0 +1,67 @@
+#pragma once
+// A recording stand-in for the system services: boxes return at once and are recorded, the
+// timer fires when the test says so, tray calls and icons are counted, library entries can be
+// taken away.
+
+#include <functional>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "platform.h"
+
+class CFakePlatform : public CPlatform {
+public:
+    struct Box {
+        CWnd* pOwner;
+        CString strText;
+        CString strCaption;
+        UINT nType;
+    };
+    struct TrayCall {
+        DWORD dwMessage;
+        UINT uID;
+        UINT uFlags;
+        UINT uCallbackMessage;
+        UINT nIconId;  // 0 when no icon was passed
+        CString strTip;
+    };
+
+    // Settings a test may change before use.
+    CString m_strAppName = "quorvane";
+    bool m_bSocketsOk = true;
+    bool m_bHasIcmpLibrary = true;
+    std::set<CString> m_missingEntries;
+    std::map<CString, std::uint32_t> m_hosts;
+    // Runs inside each message box, as the user's or the system's doing while it is open.
+    std::function<void(const Box&)> m_onBox;
+
+    // What happened.
+    std::vector<Box> m_boxes;
+    std::vector<TrayCall> m_trayCalls;
+    std::vector<CString> m_sounds;
+    int m_nLiveIcons = 0;
+    int m_nLibrariesLoaded = 0;
+    int m_nLibrariesFreed = 0;
+
+    // Timer state: the period of each running timer.
+    std::map<std::pair<CWnd*, UINT_PTR>, UINT> m_timers;
+    bool IsTimerRunning(CWnd& wnd, UINT_PTR id) const { return m_timers.count({&wnd, id}) != 0; }
+    UINT TimerPeriod(CWnd& wnd, UINT_PTR id) const;
+    // Delivers one tick of a running timer; false when it is not running.
+    bool FireTimer(CWnd& wnd, UINT_PTR id);
+
+    CString GetAppName() const override { return m_strAppName; }
+    HMODULE LoadLibrary(const char* name) override;
+    void* GetProcAddress(HMODULE module, const char* name) override;
+    void FreeLibrary(HMODULE module) override;
+    BOOL SocketInit() override { return m_bSocketsOk ? TRUE : FALSE; }
+    std::optional<std::uint32_t> GetHostByName(const CString& name) override;
+    void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) override;
+    void KillTimer(CWnd& wnd, UINT_PTR id) override;
+    BOOL ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) override;
+    HICON LoadIcon(UINT resourceId, int cx, int cy) override;
+    void DestroyIcon(HICON icon) override;
+    BOOL PlaySound(const char* name, DWORD flags) override;
+    int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) override;
+};
