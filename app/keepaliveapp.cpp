@@ -34,7 +34,9 @@ BOOL CKeepAliveApp::InitInstance() {
     // comes while a box below is open sends no request.
     m_hIcmpLib = m_platform.LoadLibrary(kIcmpLibraryName);
     if (m_hIcmpLib == nullptr) {
-        StartupError("Could not load the <ICMP.DLL> library.", kSonarError, MB_ICONHAND);
+        const CString reason = m_platform.GetLoadLibraryError();
+        StartupError(reason.empty() ? CString("Could not load the <ICMP.DLL> library.") : reason,
+                     kSonarError, MB_ICONHAND);
         return FALSE;
     }
     // Bound in this order; the first one missing ends start-up.

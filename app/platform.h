@@ -37,6 +37,9 @@ public:
     // Library loading. Null when the library or the entry point is missing; freeing null is
     // harmless.
     virtual HMODULE LoadLibrary(const char* name) = 0;
+    // Why the last LoadLibrary failed, when the system knows better than "missing"; empty
+    // otherwise.
+    virtual CString GetLoadLibraryError() const { return {}; }
     virtual void* GetProcAddress(HMODULE module, const char* name) = 0;
     virtual void FreeLibrary(HMODULE module) = 0;
 

@@ -35,6 +35,11 @@ public:
     void LoadListFile();
     void SaveListFile();
 
+    // Echo prober: the round-trip time in ms, or -1; ResolveAndPing rewrites a host name to
+    // its dotted address.
+    int TryPing(const CString& strAddress);
+    BOOL ResolveAndPing(CString& strAddress);
+
     void OnAbout();
     void OnAdd();
     void OnRemove();
