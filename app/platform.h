@@ -3,7 +3,9 @@
 // an instance through its constructors: the real one for the desktop it runs on, a recording
 // fake in the tests. Nothing here names a toolkit type.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,6 +26,23 @@ struct NOTIFYICONDATA {
     UINT uCallbackMessage = 0;
     HICON hIcon = nullptr;
     char szTip[64] = {};
+};
+
+// An open file of the platform. Every call returns 0 or the system's error number.
+class CPlatformFile {
+public:
+    virtual ~CPlatformFile() = default;
+    virtual int Read(void* buffer, std::size_t count, std::size_t& read) = 0;
+    virtual int Write(const void* buffer, std::size_t count) = 0;
+    virtual int GetLength(std::uint64_t& length) = 0;
+    // Makes what was written durable.
+    virtual int Flush() = 0;
+    virtual int Close() = 0;
+};
+
+enum class FileMode {
+    Read,         // existing file, read only
+    CreateWrite,  // created or truncated, write only
 };
 
 class CPlatform {
@@ -64,6 +83,19 @@ public:
 
     // Sound: starts the named clip of the program's resources and returns at once.
     virtual BOOL PlaySound(const char* name, DWORD flags) = 0;
+
+    // Files and the working directory. OpenFile gives null and an error number when the file
+    // cannot be opened. CreateTempFile makes a new, uniquely named file for writing next to
+    // pathPrefix (the name is pathPrefix followed by a few characters) and reports its path.
+    virtual std::unique_ptr<CPlatformFile> OpenFile(const CString& path, FileMode mode,
+                                                    int& error) = 0;
+    virtual std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
+                                                          int& error) = 0;
+    // Atomically puts the file at from in place of to.
+    virtual int ReplaceFile(const CString& from, const CString& to) = 0;
+    virtual int DeleteFile(const CString& path) = 0;
+    // Empty when the system cannot tell.
+    virtual CString GetCurrentDirectory() = 0;
 
     // Message boxes: modal; the program's windows keep getting their messages while open.
     virtual int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) = 0;

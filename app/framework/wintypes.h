@@ -36,7 +36,9 @@ constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
+constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
 constexpr UINT WM_RBUTTONDOWN = 0x0204;
+constexpr UINT WM_MBUTTONDOWN = 0x0207;
 constexpr UINT WM_APP = 0x8000;
 
 // Message box types and results.

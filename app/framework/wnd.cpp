@@ -1,5 +1,6 @@
 #include "framework/wnd.h"
 
+#include "framework/file.h"
 #include "platform.h"
 
 CWnd::~CWnd() {
@@ -24,7 +25,17 @@ const void* CWnd::GetSafeHwnd() const {
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     // WM_CREATE arrives while the window is being made, before it counts as existing.
     if (message != WM_CREATE && !IsWindow()) return 0;
-    return WindowProc(message, wParam, lParam);
+    try {
+        return WindowProc(message, wParam, lParam);
+    } catch (const CFileException& e) {
+        // The framework's file-error box; the rest of the handler is abandoned.
+        CWnd* owner = m_pOwnerDlg != nullptr ? m_pOwnerDlg : this;
+        if (owner->m_pPlatform != nullptr) {
+            owner->m_pPlatform->MessageBox(owner->IsWindow() ? owner : nullptr, e.GetErrorMessage(),
+                                           owner->m_pPlatform->GetAppName(), MB_OK | MB_ICONHAND);
+        }
+        return 0;
+    }
 }
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,0 +1,77 @@
+#pragma once
+// Files as the dialog framework offers them: a failed open returns FALSE quietly; an error
+// after that is raised to the message dispatch, which shows the framework's file-error box
+// and abandons the rest of the handler. The program's own code never catches.
+
+#include <cstdint>
+#include <memory>
+
+#include "framework/wintypes.h"
+#include "platform.h"
+
+class CFileException {
+public:
+    enum Cause {
+        generic,
+        fileNotFound,
+        badPath,
+        tooManyOpenFiles,
+        accessDenied,
+        invalidFile,
+        directoryFull,
+        badSeek,
+        hardIO,
+        sharingViolation,
+        lockViolation,
+        diskFull,
+        endOfFile,
+    };
+
+    CFileException(int nOsError, CString strFileName);
+
+    // The framework's text for the cause, naming the file.
+    CString GetErrorMessage() const;
+
+    Cause m_cause;
+    int m_lOsError;
+    CString m_strFileName;
+};
+
+class CFile {
+public:
+    explicit CFile(CPlatform& platform);
+    ~CFile();  // closes quietly if still open
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    // FALSE, without a message, when the file cannot be opened.
+    BOOL Open(const CString& strPath, FileMode mode);
+    // A new uniquely named file next to strPathPrefix, open for writing.
+    BOOL OpenTemp(const CString& strPathPrefix);
+
+    UINT Read(void* buffer, UINT nCount);
+    void Write(const void* buffer, UINT nCount);
+    std::uint64_t GetLength();
+    // Writes through to the disk.
+    void Flush();
+    void Close();
+
+    // The full path errors name; the opened path unless set otherwise.
+    CString GetFilePath() const { return m_strReportPath; }
+    void SetFilePath(const CString& strPath) { m_strReportPath = strPath; }
+    // The path the file was opened under.
+    CString GetOpenedPath() const { return m_strOpenedPath; }
+
+    // Puts the closed file from in place of to; errors name strReportPath.
+    static void Replace(CPlatform& platform, const CString& from, const CString& to,
+                        const CString& strReportPath);
+
+private:
+    [[noreturn]] void Throw(int nOsError) const;
+    CString FullPath(const CString& strPath) const;
+
+    CPlatform& m_platform;
+    std::unique_ptr<CPlatformFile> m_pFile;
+    CString m_strOpenedPath;
+    CString m_strReportPath;
+};

@@ -1,0 +1,129 @@
+// Files and the working directory on POSIX systems.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "qt/qtplatform.h"
+
+namespace {
+
+class CPosixFile : public CPlatformFile {
+public:
+    explicit CPosixFile(int fd) : m_fd(fd) {}
+    ~CPosixFile() override { Close(); }
+
+    int Read(void* buffer, std::size_t count, std::size_t& read) override {
+        read = 0;
+        for (;;) {
+            const ssize_t got = ::read(m_fd, buffer, count);
+            if (got >= 0) {
+                read = static_cast<std::size_t>(got);
+                return 0;
+            }
+            if (errno != EINTR) return errno;
+        }
+    }
+    int Write(const void* buffer, std::size_t count) override {
+        const char* p = static_cast<const char*>(buffer);
+        while (count > 0) {
+            const ssize_t put = ::write(m_fd, p, count);
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            p += put;
+            count -= static_cast<std::size_t>(put);
+        }
+        return 0;
+    }
+    int GetLength(std::uint64_t& length) override {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) return errno;
+        length = static_cast<std::uint64_t>(st.st_size);
+        return 0;
+    }
+    int Flush() override { return ::fsync(m_fd) == 0 ? 0 : errno; }
+    int Close() override {
+        if (m_fd < 0) return 0;
+        const int fd = m_fd;
+        m_fd = -1;
+        // Linux releases the descriptor even when close reports an error: never retry.
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd;
+};
+
+CString DirectoryOf(const CString& path) {
+    const auto slash = path.rfind('/');
+    if (slash == CString::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::unique_ptr<CPlatformFile> CQtPlatform::OpenFile(const CString& path, FileMode mode,
+                                                     int& error) {
+    const int flags = mode == FileMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+    // Non-blocking open: a FIFO in the list's place must not hang the program.
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    struct stat st {};
+    // Only regular files: a FIFO or a device named like the list would block or never end.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<CPosixFile>(fd);
+}
+
+std::unique_ptr<CPlatformFile> CQtPlatform::CreateTempFile(const CString& pathPrefix, CString& path,
+                                                           int& error) {
+    std::vector<char> name(pathPrefix.begin(), pathPrefix.end());
+    for (char c : CString("XXXXXX")) name.push_back(c);
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    // mkstemp makes the file private; give it the mode a newly created file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    path = name.data();
+    return std::make_unique<CPosixFile>(fd);
+}
+
+int CQtPlatform::ReplaceFile(const CString& from, const CString& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return errno;
+    // The rename itself must reach the disk too, or a crash could bring the old name back.
+    const int dir = ::open(DirectoryOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 0;
+}
+
+int CQtPlatform::DeleteFile(const CString& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
+CString CQtPlatform::GetCurrentDirectory() {
+    // Grows until the path fits: working directories have no practical length limit.
+    std::vector<char> buffer(256);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) return buffer.data();
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
