@@ -1,7 +1,88 @@
 // The dialog's list file operations: loaded while the dialog initialises, written on OK.
 
+#include <algorithm>
+#include <vector>
+
+#include "framework/file.h"
 #include "keepalivedlg.h"
+#include "listfile.h"
+#include "platform.h"
+#include "resource.h"
 
-void CKeepAliveDlg::LoadListFile() {}
+namespace {
 
-void CKeepAliveDlg::SaveListFile() {}
+constexpr int kMinDelay = 3;
+constexpr int kMaxDelay = 3600;
+// More than any real list: a larger file is read only this far instead of exhausting memory.
+constexpr std::uint64_t kMaxListFileBytes = 16u << 20;
+
+}  // namespace
+
+void CKeepAliveDlg::LoadListFile() {
+    // No fixed buffer: any working directory the system reports will do.
+    m_strListPath = Platform().GetCurrentDirectory() + "/" + kListFileName;
+    m_bCycling = FALSE;
+    m_bSound = TRUE;
+
+    CFile file(Platform());
+    if (!file.Open(m_strListPath, FileMode::Read)) return;
+    const std::uint64_t length = file.GetLength();
+    // Empty or a single byte: nothing to load, as if there were no file.
+    if (length <= 1) return;
+
+    std::vector<char> buffer(static_cast<std::size_t>(std::min(length, kMaxListFileBytes)));
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+        const UINT got =
+            file.Read(buffer.data() + filled, static_cast<UINT>(buffer.size() - filled));
+        if (got == 0) break;  // the file shrank meanwhile: use what is there
+        filled += got;
+    }
+
+    const CListFileData data = ParseListFile(buffer.data(), filled);
+    if (data.nDelay) m_nDelay = *data.nDelay;
+    // A delay from the file gets the same bounds as one typed in: 0 would probe without
+    // pause, a negative or huge one would wrap the timer period.
+    m_nDelay = std::clamp(m_nDelay, kMinDelay, kMaxDelay);
+    if (data.bCycleOnNoContact) m_bCycleOnNoContact = *data.bCycleOnNoContact;
+    if (data.bSound) m_bSound = *data.bSound;
+    m_lbServers.AddStrings(data.servers);
+
+    UpdateData(FALSE);
+    SetTrayIcon(IDI_MAIN);
+    StartCycle();
+    file.Close();
+}
+
+void CKeepAliveDlg::SaveListFile() {
+    std::vector<CString> servers;
+    for (int i = 0; i < m_lbServers.GetCount(); ++i) {
+        CString entry;
+        m_lbServers.GetText(i, entry);
+        servers.push_back(entry);
+    }
+    const CString text = FormatListFile(m_nDelay, m_bCycleOnNoContact, m_bSound, servers);
+
+    // The new text goes to a file of its own, reaches the disk, and only then takes the
+    // list file's place: a crash, a kill or a full disk midway leaves the old list whole.
+    CFile file(Platform());
+    if (!file.OpenTemp(CString(kListFileName) + ".")) return;
+    const CString tempPath = file.GetOpenedPath();
+    const CString listPath = Platform().GetCurrentDirectory() + "/" + kListFileName;
+    file.SetFilePath(listPath);
+    // Whatever goes wrong below, the temporary file does not stay behind.
+    bool written = false;
+    struct CTempRemover {
+        CPlatform& platform;
+        const CString& path;
+        const bool& keep;
+        ~CTempRemover() {
+            if (!keep) platform.DeleteFile(path);
+        }
+    } remover{Platform(), tempPath, written};
+    file.Write(text.data(), static_cast<UINT>(text.size()));
+    file.Flush();
+    file.Close();
+    CFile::Replace(Platform(), tempPath, kListFileName, listPath);
+    written = true;
+}

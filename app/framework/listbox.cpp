@@ -1,6 +1,7 @@
 #include "framework/listbox.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -44,6 +45,20 @@ int CListBox::AddString(const CString& text) {
     m_entries.insert(pos, text);
     if (CWndImpl* impl = Impl()) impl->ListInsert(m_nID, index, text);
     return index;
+}
+
+void CListBox::AddStrings(std::vector<CString> texts) {
+    auto less = [](const CString& a, const CString& b) { return CompareNoCase(a, b) < 0; };
+    // Stable sort and a merge that prefers the entries already there: equal entries keep
+    // the order one AddString after another would give them.
+    std::stable_sort(texts.begin(), texts.end(), less);
+    std::vector<CString> merged;
+    merged.reserve(m_entries.size() + texts.size());
+    std::merge(std::make_move_iterator(m_entries.begin()), std::make_move_iterator(m_entries.end()),
+               std::make_move_iterator(texts.begin()), std::make_move_iterator(texts.end()),
+               std::back_inserter(merged), less);
+    m_entries = std::move(merged);
+    OnAttached();
 }
 
 int CListBox::DeleteString(int nIndex) {

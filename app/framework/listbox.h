@@ -12,7 +12,9 @@ public:
     void Attach(CWnd& dialog, int nID);
 
     int AddString(const CString& text);  // index of the new entry
-    int DeleteString(int nIndex);        // count left, or LB_ERR
+    // Adds many entries at once, each where AddString would have put it, in O(n log n).
+    void AddStrings(std::vector<CString> texts);
+    int DeleteString(int nIndex);  // count left, or LB_ERR
     int GetCount() const;
     int GetCurSel() const;
     int SetCurSel(int nIndex);

@@ -1,0 +1,83 @@
+#include "listfile.h"
+
+#include <climits>
+#include <cstdint>
+
+#include "inet.h"
+
+namespace {
+
+// The decimal integer at the very start of the data, as the run-time library reads it:
+// leading white space skipped, an optional sign, digits up to the first non-digit. Beyond
+// 32 bits it saturates.
+std::optional<int> LeadingInt(const char* data, std::size_t length) {
+    std::size_t i = 0;
+    while (i < length && IsListSpace(data[i])) ++i;
+    bool negative = false;
+    if (i < length && (data[i] == '+' || data[i] == '-')) negative = data[i++] == '-';
+    const std::size_t digits = i;
+    std::int64_t magnitude = 0;
+    const std::int64_t limit = negative ? -static_cast<std::int64_t>(INT_MIN) : INT_MAX;
+    for (; i < length && data[i] >= '0' && data[i] <= '9'; ++i) {
+        magnitude = magnitude * 10 + (data[i] - '0');
+        if (magnitude > limit) magnitude = limit;
+    }
+    if (i == digits) return std::nullopt;
+    return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
+// Index of the first LF at or after i, or length.
+std::size_t FindLf(const char* data, std::size_t length, std::size_t i) {
+    while (i < length && data[i] != '\n') ++i;
+    return i;
+}
+
+}  // namespace
+
+bool IsListSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+CString TrimListSpace(const CString& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && IsListSpace(text[first])) ++first;
+    while (last > first && IsListSpace(text[last - 1])) --last;
+    return text.substr(first, last - first);
+}
+
+CListFileData ParseListFile(const char* data, std::size_t length) {
+    CListFileData result;
+    result.nDelay = LeadingInt(data, length);
+
+    // Line 2: the cycle flag; line 3: the sound flag.
+    std::size_t i = FindLf(data, length, 0) + 1;
+    if (i >= length) return result;
+    result.bCycleOnNoContact = data[i] == '1' ? TRUE : FALSE;
+    i = FindLf(data, length, i) + 1;
+    if (i >= length) return result;
+    result.bSound = data[i] == '1' ? TRUE : FALSE;
+
+    // Server lines. A line ends at CR or at LF, so files with either line end read alike.
+    while (i < length) {
+        i = FindLf(data, length, i) + 1;
+        if (i >= length) break;
+        const std::size_t start = i;
+        while (i < length && data[i] != '\r' && data[i] != '\n') ++i;
+        const CString server = TrimListSpace(CString(data + start, i - start));
+        // A NUL would hide the rest of the line from the address check.
+        if (!server.empty() && server.find('\0') == CString::npos &&
+            InetAddr(server.c_str()) != INADDR_NONE)
+            result.servers.push_back(server);
+    }
+    return result;
+}
+
+CString FormatListFile(int nDelay, BOOL bCycleOnNoContact, BOOL bSound,
+                       const std::vector<CString>& servers) {
+    CString text = std::to_string(nDelay) + "\r\n";
+    text += bCycleOnNoContact == 1 ? "1\r\n" : "0\r\n";
+    text += bSound == 1 ? "1\r\n" : "0\r\n";
+    for (const CString& server : servers) text += server + "\r\n";
+    return text;
+}
