@@ -4,6 +4,7 @@
 
 #include "keepalivedlg.h"
 #include "platform.h"
+#include "resource.h"
 
 namespace {
 
@@ -31,4 +32,22 @@ void CKeepAliveDlg::SetTrayIcon(UINT nIconId, DWORD dwMessage) {
                kTrayTip);
 }
 
-LRESULT CKeepAliveDlg::OnTrayNotify(WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
+LRESULT CKeepAliveDlg::OnTrayNotify(WPARAM /*wParam*/, LPARAM lParam) {
+    if (!m_bTrayClicks) return 0;
+    if (lParam == WM_LBUTTONDOWN) {
+        // Open for editing: the cycle stops until OK.
+        StopCycle();
+        SetTrayIcon(IDI_IDLE);
+        m_bTrayClicks = FALSE;
+        m_strNewServer.clear();
+        UpdateData(FALSE);
+        ShowWindow(SW_SHOW);
+        SetForegroundWindow();
+        SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_DELAY)), TRUE);
+    } else if (lParam == WM_RBUTTONDOWN) {
+        m_bTrayClicks = FALSE;
+        OnAbout();
+        m_bTrayClicks = TRUE;
+    }
+    return 0;
+}

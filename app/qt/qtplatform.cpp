@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <climits>
 #include <cstdio>
@@ -106,8 +107,52 @@ void CQtPlatform::SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) {
 
 void CQtPlatform::KillTimer(CWnd& wnd, UINT_PTR id) { m_timers.erase({&wnd, id}); }
 
-BOOL CQtPlatform::ShellNotifyIcon(DWORD /*message*/, const NOTIFYICONDATA& /*data*/) {
-    return FALSE;
+BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) {
+    if (message == NIM_DELETE) {
+        if (!m_pTrayIcon) return FALSE;
+        // The icon may be going from inside its own click (Exit from the About box it
+        // opened): let it finish delivering that first.
+        m_pTrayIcon->hide();
+        m_pTrayIcon.release()->deleteLater();
+        return TRUE;
+    }
+    if (message == NIM_ADD) {
+        if (m_pTrayIcon || data.hWnd == nullptr) return FALSE;
+        // Kept even without a tray now: one that appears later still gets the icon.
+        m_pTrayIcon = std::make_unique<QSystemTrayIcon>();
+        CWnd* wnd = data.hWnd;
+        const UINT callback = data.uCallbackMessage;
+        const UINT id = data.uID;
+        QObject::connect(m_pTrayIcon.get(), &QSystemTrayIcon::activated,
+                         [wnd, callback, id](QSystemTrayIcon::ActivationReason reason) {
+                             UINT mouse = 0;
+                             switch (reason) {
+                                 case QSystemTrayIcon::Trigger:
+                                     mouse = WM_LBUTTONDOWN;
+                                     break;
+                                 case QSystemTrayIcon::Context:
+                                     mouse = WM_RBUTTONDOWN;
+                                     break;
+                                 case QSystemTrayIcon::DoubleClick:
+                                     mouse = WM_LBUTTONDBLCLK;
+                                     break;
+                                 case QSystemTrayIcon::MiddleClick:
+                                     mouse = WM_MBUTTONDOWN;
+                                     break;
+                                 default:
+                                     return;
+                             }
+                             wnd->SendMessage(callback, id, static_cast<LPARAM>(mouse));
+                         });
+    } else if (message != NIM_MODIFY || !m_pTrayIcon) {
+        return FALSE;
+    }
+    if ((data.uFlags & NIF_ICON) != 0) m_pTrayIcon->setIcon(QIcon(QtPixmapOf(data.hIcon)));
+    if ((data.uFlags & NIF_TIP) != 0)
+        m_pTrayIcon->setToolTip(
+            QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip)))));
+    m_pTrayIcon->show();
+    return QSystemTrayIcon::isSystemTrayAvailable() ? TRUE : FALSE;
 }
 
 HICON CQtPlatform::LoadIcon(UINT resourceId, int cx, int cy) {

@@ -8,6 +8,7 @@
 
 #include "platform.h"
 
+class QSystemTrayIcon;
 class QTimer;
 
 class CQtPlatform : public CPlatform {
@@ -29,6 +30,16 @@ public:
     BOOL PlaySound(const char* name, DWORD flags) override;
     int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) override;
 
+    // Files, in qtfiles.cpp.
+    std::unique_ptr<CPlatformFile> OpenFile(const CString& path, FileMode mode,
+                                            int& error) override;
+    std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
+                                                  int& error) override;
+    int ReplaceFile(const CString& from, const CString& to) override;
+    int DeleteFile(const CString& path) override;
+    CString GetCurrentDirectory() override;
+
 private:
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
+    std::unique_ptr<QSystemTrayIcon> m_pTrayIcon;
 };
