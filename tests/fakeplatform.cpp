@@ -1,5 +1,8 @@
 #include "fakeplatform.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "framework/wnd.h"
 #include "icmpapi.h"
 
@@ -85,4 +88,103 @@ int CFakePlatform::MessageBox(CWnd* owner, const CString& text, const CString& c
     m_boxes.push_back({owner, text, caption, type});
     if (m_onBox) m_onBox(m_boxes.back());
     return IDOK;
+}
+
+namespace {
+
+// An open fake file: reads from, or writes into, the platform's map.
+class CFakeFile : public CPlatformFile {
+public:
+    CFakeFile(CFakePlatform& platform, CString path, bool bWrite)
+        : m_platform(platform), m_path(std::move(path)), m_bWrite(bWrite) {
+        ++m_platform.m_nFilesOpen;
+    }
+    ~CFakeFile() override { Close(); }
+
+    int Read(void* buffer, std::size_t count, std::size_t& read) override {
+        read = 0;
+        if (m_platform.m_nReadError != 0) return m_platform.m_nReadError;
+        const std::string& data = m_platform.m_files[m_path];
+        read = std::min(count, data.size() - std::min(data.size(), m_pos));
+        std::memcpy(buffer, data.data() + m_pos, read);
+        m_pos += read;
+        return 0;
+    }
+    int Write(const void* buffer, std::size_t count) override {
+        std::string& data = m_platform.m_files[m_path];
+        std::size_t accepted = count;
+        if (m_platform.m_nWriteFailAfter >= 0) {
+            const std::size_t room =
+                static_cast<std::size_t>(m_platform.m_nWriteFailAfter) -
+                std::min(data.size(), static_cast<std::size_t>(m_platform.m_nWriteFailAfter));
+            accepted = std::min(count, room);
+        }
+        data.append(static_cast<const char*>(buffer), accepted);
+        return accepted < count ? m_platform.m_nWriteError : 0;
+    }
+    int GetLength(std::uint64_t& length) override {
+        length = m_platform.m_files[m_path].size();
+        return 0;
+    }
+    int Flush() override { return m_platform.m_nFlushError; }
+    int Close() override {
+        if (m_bClosed) return 0;
+        m_bClosed = true;
+        --m_platform.m_nFilesOpen;
+        return m_bWrite ? m_platform.m_nCloseError : 0;
+    }
+
+private:
+    CFakePlatform& m_platform;
+    CString m_path;
+    bool m_bWrite;
+    bool m_bClosed = false;
+    std::size_t m_pos = 0;
+};
+
+}  // namespace
+
+CString CFakePlatform::FullPath(const CString& path) const {
+    return !path.empty() && path.front() == '/' ? path : m_strCwd + "/" + path;
+}
+
+std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, FileMode mode,
+                                                       int& error) {
+    const CString full = FullPath(path);
+    if (mode == FileMode::Read) {
+        if (m_bFailOpenRead || m_files.count(full) == 0) {
+            error = 2;  // ENOENT
+            return nullptr;
+        }
+        return std::make_unique<CFakeFile>(*this, full, false);
+    }
+    m_files[full].clear();
+    return std::make_unique<CFakeFile>(*this, full, true);
+}
+
+std::unique_ptr<CPlatformFile> CFakePlatform::CreateTempFile(const CString& pathPrefix,
+                                                             CString& path, int& error) {
+    if (m_bFailCreateTemp) {
+        error = 13;  // EACCES
+        return nullptr;
+    }
+    for (int n = 0;; ++n) {
+        path = pathPrefix + "tmp" + std::to_string(n);
+        if (m_files.count(FullPath(path)) == 0) break;
+    }
+    m_files[FullPath(path)].clear();
+    return std::make_unique<CFakeFile>(*this, FullPath(path), true);
+}
+
+int CFakePlatform::ReplaceFile(const CString& from, const CString& to) {
+    if (m_nReplaceError != 0) return m_nReplaceError;
+    auto it = m_files.find(FullPath(from));
+    if (it == m_files.end()) return 2;
+    m_files[FullPath(to)] = std::move(it->second);
+    m_files.erase(FullPath(from));
+    return 0;
+}
+
+int CFakePlatform::DeleteFile(const CString& path) {
+    return m_files.erase(FullPath(path)) != 0 ? 0 : 2;
 }

@@ -44,6 +44,20 @@ public:
     int m_nLibrariesLoaded = 0;
     int m_nLibrariesFreed = 0;
 
+    // Files: contents by full path, the working directory, and faults on demand.
+    CString m_strCwd = "/home/user";
+    std::map<CString, std::string> m_files;
+    bool m_bFailOpenRead = false;
+    bool m_bFailCreateTemp = false;
+    int m_nReadError = 0;         // errno for every read
+    long m_nWriteFailAfter = -1;  // bytes accepted before writes fail with m_nWriteError
+    int m_nWriteError = 28;       // ENOSPC
+    int m_nFlushError = 0;
+    int m_nCloseError = 0;
+    int m_nReplaceError = 0;
+    int m_nFilesOpen = 0;
+    CString FullPath(const CString& path) const;
+
     // Timer state: the period of each running timer.
     std::map<std::pair<CWnd*, UINT_PTR>, UINT> m_timers;
     bool IsTimerRunning(CWnd& wnd, UINT_PTR id) const { return m_timers.count({&wnd, id}) != 0; }
@@ -64,4 +78,11 @@ public:
     void DestroyIcon(HICON icon) override;
     BOOL PlaySound(const char* name, DWORD flags) override;
     int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) override;
+    std::unique_ptr<CPlatformFile> OpenFile(const CString& path, FileMode mode,
+                                            int& error) override;
+    std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
+                                                  int& error) override;
+    int ReplaceFile(const CString& from, const CString& to) override;
+    int DeleteFile(const CString& path) override;
+    CString GetCurrentDirectory() override { return m_strCwd; }
 };

@@ -142,6 +142,7 @@ void CTestDialog::DelayRefused() {
     QFETCH(int, member);
     m_dlg->m_nDelay = 45;
     m_dlg->m_strNewServer = "old";
+    m_dlg->m_bSound = FALSE;
     Open(delay.constData(), "10.0.0.7");
     m_dlg->SetItemCheck(IDC_SOUND, 1);
 
