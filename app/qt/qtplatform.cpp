@@ -118,6 +118,8 @@ BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) {
     }
     if (message == NIM_ADD) {
         if (m_pTrayIcon || data.hWnd == nullptr) return FALSE;
+        // Without a display there is no tray to wait for.
+        if (QGuiApplication::platformName() == QLatin1String("offscreen")) return FALSE;
         // Kept even without a tray now: one that appears later still gets the icon.
         m_pTrayIcon = std::make_unique<QSystemTrayIcon>();
         CWnd* wnd = data.hWnd;
