@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "framework/strutil.h"
 #include "inet.h"
 
 namespace {
@@ -12,7 +13,7 @@ namespace {
 // 32 bits it saturates.
 std::optional<int> LeadingInt(const char* data, std::size_t length) {
     std::size_t i = 0;
-    while (i < length && IsListSpace(data[i])) ++i;
+    while (i < length && IsWhiteSpace(data[i])) ++i;
     bool negative = false;
     if (i < length && (data[i] == '+' || data[i] == '-')) negative = data[i++] == '-';
     const std::size_t digits = i;
@@ -34,18 +35,6 @@ std::size_t FindLf(const char* data, std::size_t length, std::size_t i) {
 
 }  // namespace
 
-bool IsListSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-CString TrimListSpace(const CString& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && IsListSpace(text[first])) ++first;
-    while (last > first && IsListSpace(text[last - 1])) --last;
-    return text.substr(first, last - first);
-}
-
 CListFileData ParseListFile(const char* data, std::size_t length) {
     CListFileData result;
     result.nDelay = LeadingInt(data, length);
@@ -64,7 +53,7 @@ CListFileData ParseListFile(const char* data, std::size_t length) {
         if (i >= length) break;
         const std::size_t start = i;
         while (i < length && data[i] != '\r' && data[i] != '\n') ++i;
-        const CString server = TrimListSpace(CString(data + start, i - start));
+        const CString server = TrimWhiteSpace(CString(data + start, i - start));
         // A NUL would hide the rest of the line from the address check.
         if (!server.empty() && server.find('\0') == CString::npos &&
             InetAddr(server.c_str()) != INADDR_NONE)

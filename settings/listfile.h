@@ -25,7 +25,3 @@ CListFileData ParseListFile(const char* data, std::size_t length);
 // The file text for the given values; a flag is written as 1 only when it is exactly 1.
 CString FormatListFile(int nDelay, BOOL bCycleOnNoContact, BOOL bSound,
                        const std::vector<CString>& servers);
-
-// White space as the run-time library knows it: space, tab, CR, LF, vertical tab, form feed.
-bool IsListSpace(char c);
-CString TrimListSpace(const CString& text);
