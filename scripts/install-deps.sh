@@ -9,7 +9,7 @@ PACKAGES=(
     qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core
     iproute2 util-linux tcpdump
     clang libclang-rt-14-dev libbenchmark-dev
-    strace xvfb
+    strace xvfb nftables
 )
 
 # A package counts as present only when dpkg reports it fully installed
