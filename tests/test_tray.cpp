@@ -1,6 +1,7 @@
 // The tray icon: the records handed to the shell and what clicks on the icon do.
 
 #include <QApplication>
+#include <QListWidget>
 #include <QtTest/QtTest>
 #include <memory>
 
@@ -86,6 +87,10 @@ void CTestTray::LeftClickOpensForEditing() {
     QCOMPARE(m_dlg->GetDlgItem(IDC_DELAY)->GetWindowText(), CString("10"));
     auto* impl = static_cast<const CWndImpl*>(m_dlg->GetSafeHwnd());
     QCOMPARE(impl->GetFocusItem(), IDC_DELAY);
+    // What was loaded while the window was hidden is on screen now.
+    auto* list = qobject_cast<QListWidget*>(QtWidgetOf(m_dlg->GetDlgItem(IDC_SERVER_LIST)));
+    QCOMPARE(list->count(), 1);
+    QCOMPARE(list->item(0)->text(), QString("10.0.0.1"));
 }
 
 void CTestTray::ClicksIgnoredWhileOpen() {

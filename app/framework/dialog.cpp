@@ -29,18 +29,6 @@ CString FormatMessage(CString text, const CString& arg1, const CString& arg2 = {
     return text;
 }
 
-// The first n characters (not bytes) of UTF-8 text.
-CString LeftChars(const CString& text, int n) {
-    std::size_t i = 0;
-    for (int count = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (count == n) break;
-            ++count;
-        }
-    }
-    return text.substr(0, i);
-}
-
 }  // namespace
 
 bool AfxParseInt(const CString& text, int& value) {
@@ -63,6 +51,17 @@ bool AfxParseInt(const CString& text, int& value) {
     if (i != text.size()) return false;
     value = static_cast<int>(negative ? -magnitude : magnitude);
     return true;
+}
+
+CString AfxLeftChars(const CString& text, int n) {
+    std::size_t i = 0;
+    for (int count = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            if (count == n) break;
+            ++count;
+        }
+    }
+    return text.substr(0, i);
 }
 
 int AfxCharCount(const CString& text) {
@@ -100,7 +99,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, int& value) {
     if (control == nullptr) return;
     if (pDX->m_bSaveAndValidate) {
         int parsed = 0;
-        if (!AfxParseInt(LeftChars(control->GetWindowText(), kNumberTextLimit), parsed)) {
+        if (!AfxParseInt(AfxLeftChars(control->GetWindowText(), kNumberTextLimit), parsed)) {
             pDX->m_pDlgWnd->AfxMessageBox(kParseIntMessage, MB_ICONEXCLAMATION);
             pDX->Fail();
         }

@@ -109,3 +109,5 @@ void DDV_MaxChars(CDataExchange* pDX, const CString& value, int nChars);
 bool AfxParseInt(const CString& text, int& value);
 // Characters in UTF-8 text (the length the user sees).
 int AfxCharCount(const CString& text);
+// The first n characters of UTF-8 text.
+CString AfxLeftChars(const CString& text, int n);

@@ -43,64 +43,113 @@ private:
     CWnd& m_owner;
 };
 
+// The controls' state while the dialog has no widgets yet. The main dialog lives hidden in
+// the tray most of its life: its widgets, fonts and style are made only when first shown.
+struct CItemState {
+    CItemState() = default;
+    CItemState(CtrlKind k, CString t) : kind(k), text(std::move(t)) {}
+
+    CtrlKind kind = CtrlKind::Static;
+    CString text;
+    int nCheck = 0;
+    int nLimit = -1;
+    std::vector<CString> entries;
+    int nCurSel = -1;
+};
+
 class CQtDialogImpl : public CWndImpl {
 public:
     CQtDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pParent, bool bModal);
 
-    QWidget* Widget() const { return m_widget.get(); }
+    // The dialog's widget, made now if it was not yet.
+    QWidget* Widget() {
+        Realize();
+        return m_widget.get();
+    }
+    QWidget* Item(int id) {
+        Realize();
+        return Find(id);
+    }
 
     void Show(int nCmdShow) override {
         if (nCmdShow == SW_HIDE) {
-            m_widget->hide();
+            if (m_widget) m_widget->hide();
         } else {
-            m_widget->show();
+            Widget()->show();
         }
     }
-    bool IsVisible() const override { return m_widget->isVisible(); }
+    bool IsVisible() const override { return m_widget && m_widget->isVisible(); }
+    bool IsRealized() const { return m_widget != nullptr; }
     void SetForeground() override {
+        // A hidden dialog has nothing to bring forward (the About box may ask for it).
+        if (!m_widget || !m_widget->isVisible()) return;
         m_widget->raise();
         m_widget->activateWindow();
     }
     void SetIcon(HICON icon, bool bBig) override {
         // One window icon carries every size; the big one is enough to set it.
-        if (bBig && icon != nullptr) m_widget->setWindowIcon(QtIconOf(icon->nResourceId));
+        if (!bBig || icon == nullptr) return;
+        m_nIconId = icon->nResourceId;
+        if (m_widget) m_widget->setWindowIcon(QtIconOf(m_nIconId));
     }
-    void SetTitle(const CString& text) override { m_widget->setWindowTitle(QtString(text)); }
-    CString GetTitle() const override { return FromQtString(m_widget->windowTitle()); }
+    void SetTitle(const CString& text) override {
+        m_title = text;
+        if (m_widget) m_widget->setWindowTitle(QtString(text));
+    }
+    CString GetTitle() const override { return m_title; }
     void Destroy() override {
+        m_bDestroyed = true;
+        if (!m_widget) return;
         m_widget->m_bDestroyed = true;
         for (QWidget* w : m_items) w->disconnect();
         if (m_bModal && m_bInModalLoop) m_widget->done(IDCANCEL);
         m_widget->hide();
     }
     int RunModal() override {
+        Realize();
         m_bInModalLoop = true;
         const int result = m_widget->exec();
         m_bInModalLoop = false;
         return result;
     }
-    void EndModal(int nResult) override { m_widget->done(nResult); }
+    void EndModal(int nResult) override {
+        if (m_widget) m_widget->done(nResult);
+    }
 
-    bool HasItem(int id) const override { return m_byId.count(id) != 0; }
+    bool HasItem(int id) const override { return m_state.count(id) != 0; }
     CString GetItemText(int id) const override;
     void SetItemText(int id, const CString& text) override;
     int GetItemCheck(int id) const override {
-        auto* box = qobject_cast<QCheckBox*>(Item(id));
+        if (!m_widget) return State(id).nCheck;
+        auto* box = qobject_cast<QCheckBox*>(Find(id));
         return box != nullptr && box->isChecked() ? 1 : 0;
     }
     void SetItemCheck(int id, int nCheck) override {
-        if (auto* box = qobject_cast<QCheckBox*>(Item(id))) box->setChecked(nCheck != 0);
+        if (!m_widget) {
+            m_state[id].nCheck = nCheck != 0 ? 1 : 0;
+        } else if (auto* box = qobject_cast<QCheckBox*>(Find(id))) {
+            box->setChecked(nCheck != 0);
+        }
     }
     void LimitItemText(int id, int nChars) override {
-        if (auto* edit = qobject_cast<QLineEdit*>(Item(id))) edit->setMaxLength(nChars);
+        if (!m_widget) {
+            m_state[id].nLimit = nChars;
+        } else if (auto* edit = qobject_cast<QLineEdit*>(Find(id))) {
+            edit->setMaxLength(nChars);
+        }
     }
     void FocusItem(int id) override {
-        QWidget* w = Item(id);
+        if (!m_widget) {
+            m_nPendingFocus = id;
+            return;
+        }
+        QWidget* w = Find(id);
         if (w == nullptr) return;
         w->setFocus(Qt::TabFocusReason);
         if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->selectAll();
     }
     int GetFocusItem() const override {
+        if (!m_widget) return m_nPendingFocus;
         QWidget* focus = m_widget->focusWidget();
         for (const auto& [id, w] : m_byId) {
             if (w == focus) return id;
@@ -108,36 +157,57 @@ public:
         return 0;
     }
     bool IsItemTextSelectedWhole(int id) const override {
-        auto* edit = qobject_cast<QLineEdit*>(Item(id));
+        if (!m_widget) return m_nPendingFocus == id;
+        auto* edit = qobject_cast<QLineEdit*>(Find(id));
         return edit != nullptr && edit->selectedText() == edit->text();
     }
 
     void ListInsert(int id, int nIndex, const CString& text) override {
-        if (QListWidget* list = List(id)) {
-            auto* item = new QListWidgetItem(QtString(text));
-            // The list is laid out right to left only to put its scroll bar on the left.
-            item->setTextAlignment(Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter);
-            list->insertItem(nIndex, item);
+        if (!m_widget) {
+            CItemState& state = m_state[id];
+            state.entries.insert(state.entries.begin() + nIndex, text);
+            if (state.nCurSel >= nIndex) ++state.nCurSel;
+        } else if (QListWidget* list = List(id)) {
+            list->insertItem(nIndex, MakeListItem(text));
         }
     }
     void ListDelete(int id, int nIndex) override {
+        if (!m_widget) {
+            CItemState& state = m_state[id];
+            state.entries.erase(state.entries.begin() + nIndex);
+            // The native control leaves nothing selected when the selected entry goes.
+            if (state.nCurSel == nIndex)
+                state.nCurSel = -1;
+            else if (state.nCurSel > nIndex)
+                --state.nCurSel;
+            return;
+        }
         QListWidget* list = List(id);
         if (list == nullptr) return;
         const bool wasSelected = ListGetCurSel(id) == nIndex;
         delete list->takeItem(nIndex);
-        // The native control leaves nothing selected when the selected entry goes.
         if (wasSelected) list->clearSelection();
     }
     void ListReset(int id) override {
-        if (QListWidget* list = List(id)) list->clear();
+        if (!m_widget) {
+            m_state[id].entries.clear();
+            m_state[id].nCurSel = -1;
+        } else if (QListWidget* list = List(id)) {
+            list->clear();
+        }
     }
     int ListGetCurSel(int id) const override {
+        if (!m_widget) return State(id).nCurSel;
         QListWidget* list = List(id);
         if (list == nullptr) return -1;
         const QList<QListWidgetItem*> selected = list->selectedItems();
         return selected.isEmpty() ? -1 : list->row(selected.first());
     }
     void ListSetCurSel(int id, int nIndex) override {
+        if (!m_widget) {
+            m_state[id].nCurSel = nIndex;
+            return;
+        }
         QListWidget* list = List(id);
         if (list == nullptr) return;
         if (nIndex < 0)
@@ -146,33 +216,63 @@ public:
             list->setCurrentRow(nIndex);
     }
 
-    QWidget* Item(int id) const {
+private:
+    const CItemState& State(int id) const { return m_state.at(id); }
+    QWidget* Find(int id) const {
         auto it = m_byId.find(id);
         return it == m_byId.end() ? nullptr : it->second;
     }
+    QListWidget* List(int id) const { return qobject_cast<QListWidget*>(Find(id)); }
+    static QListWidgetItem* MakeListItem(const CString& text) {
+        auto* item = new QListWidgetItem(QtString(text));
+        // The list is laid out right to left only to put its scroll bar on the left.
+        item->setTextAlignment(Qt::AlignLeft | Qt::AlignAbsolute | Qt::AlignVCenter);
+        return item;
+    }
+    // Makes the widgets and hands them the controls' state.
+    void Realize();
+    QWidget* MakeItem(const CDialogItem& item);
 
-private:
-    QListWidget* List(int id) const { return qobject_cast<QListWidget*>(Item(id)); }
-    QWidget* MakeItem(const CDialogItem& item, CWnd& owner);
-
+    CWnd& m_owner;
+    const CDialogTemplate& m_template;
+    CWnd* m_pParent;
+    bool m_bModal;
+    bool m_bInModalLoop = false;
+    bool m_bDestroyed = false;
+    CString m_title;
+    UINT m_nIconId = 0;
+    int m_nPendingFocus = 0;
+    std::map<int, CItemState> m_state;  // until the widgets exist
     std::unique_ptr<CQtDialogWidget> m_widget;
     std::map<int, QWidget*> m_byId;
     std::vector<QWidget*> m_items;
-    bool m_bModal;
-    bool m_bInModalLoop = false;
 };
 
 CQtDialogImpl::CQtDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pParent, bool bModal)
-    : m_bModal(bModal) {
-    QWidget* parentWidget = QtWidgetOf(pParent);
+    : m_owner(owner),
+      m_template(tmpl),
+      m_pParent(pParent),
+      m_bModal(bModal),
+      m_title(tmpl.pszCaption) {
+    for (const CDialogItem& item : tmpl.items) {
+        if (item.nID != -1)
+            m_state[item.nID] = CItemState(item.kind, item.pszText != nullptr ? item.pszText : "");
+    }
+}
+
+void CQtDialogImpl::Realize() {
+    if (m_widget || m_bDestroyed) return;
+    // A parent never shown has no widget to centre on: the screen will do.
+    QWidget* parentWidget = QtExistingWidgetOf(m_pParent);
     // No system menu and no minimise box: only a title bar.
     Qt::WindowFlags flags = Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-    flags |= (tmpl.dwStyle & kStyleAppWindow) != 0 ? Qt::Window : Qt::Dialog;
-    m_widget = std::make_unique<CQtDialogWidget>(owner, parentWidget, flags);
-    m_widget->setWindowTitle(QtString(tmpl.pszCaption));
+    flags |= (m_template.dwStyle & kStyleAppWindow) != 0 ? Qt::Window : Qt::Dialog;
+    m_widget = std::make_unique<CQtDialogWidget>(m_owner, parentWidget, flags);
+    m_widget->setWindowTitle(QtString(m_title));
+    if (m_nIconId != 0) m_widget->setWindowIcon(QtIconOf(m_nIconId));
     m_widget->setSizeGripEnabled(false);
 
-    QFont font(QString::fromLatin1(tmpl.pszFont), tmpl.nPointSize);
+    QFont font(QString::fromLatin1(m_template.pszFont), m_template.nPointSize);
     font.setStyleHint(QFont::SansSerif);
     m_widget->setFont(font);
     // Dialog units: a quarter of the average character width, an eighth of the line height.
@@ -185,11 +285,11 @@ CQtDialogImpl::CQtDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pPa
     const int baseY = metrics.height();
     auto toPixelsX = [baseX](int v) { return (v * baseX + 2) / 4; };
     auto toPixelsY = [baseY](int v) { return (v * baseY + 4) / 8; };
-    m_widget->setFixedSize(toPixelsX(tmpl.cx), toPixelsY(tmpl.cy));
+    m_widget->setFixedSize(toPixelsX(m_template.cx), toPixelsY(m_template.cy));
 
     QWidget* previous = nullptr;
-    for (const CDialogItem& item : tmpl.items) {
-        QWidget* w = MakeItem(item, owner);
+    for (const CDialogItem& item : m_template.items) {
+        QWidget* w = MakeItem(item);
         w->setGeometry(toPixelsX(item.x), toPixelsY(item.y), toPixelsX(item.cx),
                        toPixelsY(item.cy));
         if (item.kind == CtrlKind::Icon) w->resize(32, 32);
@@ -204,15 +304,34 @@ CQtDialogImpl::CQtDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pPa
         m_items.push_back(w);
     }
 
+    // Hand over what was set before the widgets existed.
+    for (auto& [id, state] : m_state) {
+        QWidget* w = Find(id);
+        if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            if (state.nLimit >= 0) edit->setMaxLength(state.nLimit);
+            edit->setText(QtString(state.text));
+        } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            box->setChecked(state.nCheck != 0);
+        } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+            for (const CString& entry : state.entries) list->addItem(MakeListItem(entry));
+            if (state.nCurSel >= 0) list->setCurrentRow(state.nCurSel);
+        }
+    }
+    m_state.clear();
+    for (const CDialogItem& item : m_template.items) {
+        if (item.nID != -1) m_state[item.nID] = CItemState(item.kind, {});
+    }
+
     // Centred on the owner when there is one, otherwise on the screen.
     const QRect area = parentWidget != nullptr ? parentWidget->geometry()
                        : QGuiApplication::primaryScreen() != nullptr
                            ? QGuiApplication::primaryScreen()->availableGeometry()
                            : QRect(0, 0, 1024, 768);
     m_widget->move(area.center() - m_widget->rect().center());
+    if (m_nPendingFocus != 0) FocusItem(m_nPendingFocus);
 }
 
-QWidget* CQtDialogImpl::MakeItem(const CDialogItem& item, CWnd& owner) {
+QWidget* CQtDialogImpl::MakeItem(const CDialogItem& item) {
     QWidget* parent = m_widget.get();
     const QString text = QtString(item.pszText != nullptr ? item.pszText : "");
     switch (item.kind) {
@@ -227,8 +346,8 @@ QWidget* CQtDialogImpl::MakeItem(const CDialogItem& item, CWnd& owner) {
             button->setAutoDefault(true);
             button->setDefault(item.kind == CtrlKind::DefPushButton);
             const int id = item.nID;
-            QObject::connect(button, &QPushButton::clicked, button, [&owner, id] {
-                owner.SendMessage(WM_COMMAND, static_cast<WPARAM>(id));
+            QObject::connect(button, &QPushButton::clicked, button, [this, id] {
+                m_owner.SendMessage(WM_COMMAND, static_cast<WPARAM>(id));
             });
             return button;
         }
@@ -266,7 +385,8 @@ QWidget* CQtDialogImpl::MakeItem(const CDialogItem& item, CWnd& owner) {
 }
 
 CString CQtDialogImpl::GetItemText(int id) const {
-    QWidget* w = Item(id);
+    if (!m_widget) return HasItem(id) ? State(id).text : CString();
+    QWidget* w = Find(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) return FromQtString(edit->text());
     if (auto* button = qobject_cast<QAbstractButton*>(w)) return FromQtString(button->text());
     if (auto* label = qobject_cast<QLabel*>(w)) return FromQtString(label->text());
@@ -274,7 +394,15 @@ CString CQtDialogImpl::GetItemText(int id) const {
 }
 
 void CQtDialogImpl::SetItemText(int id, const CString& text) {
-    QWidget* w = Item(id);
+    if (!m_widget) {
+        CItemState& state = m_state[id];
+        // An edit limited to n characters takes no more, as the native one does.
+        state.text = state.nLimit >= 0 && state.kind == CtrlKind::Edit
+                         ? AfxLeftChars(text, state.nLimit)
+                         : text;
+        return;
+    }
+    QWidget* w = Find(id);
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         edit->setText(QtString(text));
     else if (auto* button = qobject_cast<QAbstractButton*>(w))
@@ -296,6 +424,13 @@ QWidget* QtWidgetOf(CWnd* pWnd) {
         const_cast<CWndImpl*>(static_cast<const CWndImpl*>(pWnd->GetSafeHwnd())));
     if (impl == nullptr) return nullptr;
     return pWnd->GetDlgCtrlID() != 0 ? impl->Item(pWnd->GetDlgCtrlID()) : impl->Widget();
+}
+
+QWidget* QtExistingWidgetOf(CWnd* pWnd) {
+    if (pWnd == nullptr) return nullptr;
+    auto* impl = dynamic_cast<CQtDialogImpl*>(
+        const_cast<CWndImpl*>(static_cast<const CWndImpl*>(pWnd->GetSafeHwnd())));
+    return impl != nullptr && impl->IsRealized() ? QtWidgetOf(pWnd) : nullptr;
 }
 
 QString QtString(const CString& text) { return QString::fromUtf8(text.data(), int(text.size())); }
