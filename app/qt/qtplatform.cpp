@@ -9,8 +9,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QStringDecoder>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QUrl>
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +21,7 @@
 #include "framework/qt/qtbackend.h"
 #include "framework/wnd.h"
 #include "icmpfacility.h"
+#include "qt/qtsound.h"
 
 struct CModule {
     const char* pszName;
@@ -60,8 +64,16 @@ CString CQtPlatform::GetAppName() const {
 }
 
 HMODULE CQtPlatform::LoadLibrary(const char* name) {
-    return name != nullptr && strcasecmp(name, g_icmpModule.pszName) == 0 ? &g_icmpModule : nullptr;
+    m_strLoadLibraryError.clear();
+    if (name == nullptr || strcasecmp(name, g_icmpModule.pszName) != 0) return nullptr;
+    // The facility is built in, but of no use when this user may open no ICMP socket: better
+    // to say so at start-up, as a library that cannot load, than to fail every probe.
+    m_strLoadLibraryError =
+        QvIcmpPermissionProblem(FromQtString(QCoreApplication::applicationFilePath()));
+    return m_strLoadLibraryError.empty() ? &g_icmpModule : nullptr;
 }
+
+CString CQtPlatform::GetLoadLibraryError() const { return m_strLoadLibraryError; }
 
 void* CQtPlatform::GetProcAddress(HMODULE module, const char* name) {
     if (module == nullptr || name == nullptr) return nullptr;
@@ -76,11 +88,30 @@ void CQtPlatform::FreeLibrary(HMODULE /*module*/) {}
 BOOL CQtPlatform::SocketInit() { return TRUE; }
 
 std::optional<std::uint32_t> CQtPlatform::GetHostByName(const CString& name) {
+    // A NUL would end the name early: a different name would be looked up.
+    if (name.empty() || name.find('\0') != CString::npos) return {};
+    const auto isAscii = [](const auto& text) {
+        return std::all_of(text.begin(), text.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    CString strLookup = name;
+    if (!isAscii(name)) {
+        // The resolver takes ASCII only, so other text is looked up by its IDNA form, the name
+        // its owner registered. Converted here, not with AI_IDN, which reads the bytes in the
+        // locale's encoding. Text that is not UTF-8, or that IDNA refuses, is no name.
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString text =
+            decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
+        if (decoder.hasError()) return {};
+        const QByteArray ace = QUrl::toAce(text);
+        if (ace.isEmpty() || !isAscii(ace)) return {};
+        strLookup = ace.toStdString();
+    }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_RAW;
     addrinfo* result = nullptr;
-    if (name.empty() || getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0) return {};
+    if (getaddrinfo(strLookup.c_str(), nullptr, &hints, &result) != 0) return {};
     std::optional<std::uint32_t> address;
     for (addrinfo* ai = result; ai != nullptr && !address; ai = ai->ai_next) {
         if (ai->ai_family == AF_INET)
@@ -163,7 +194,11 @@ HICON CQtPlatform::LoadIcon(UINT resourceId, int cx, int cy) {
 
 void CQtPlatform::DestroyIcon(HICON icon) { delete icon; }
 
-BOOL CQtPlatform::PlaySound(const char* /*name*/, DWORD /*flags*/) { return FALSE; }
+BOOL CQtPlatform::PlaySound(const char* name, DWORD /*flags*/) {
+    // Always asynchronous, always from the program's resources: the only way it is asked.
+    if (!m_pSound) m_pSound = std::make_unique<CQtSound>();
+    return m_pSound->Play(name) ? TRUE : FALSE;
+}
 
 int CQtPlatform::MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) {
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
@@ -172,7 +207,7 @@ int CQtPlatform::MessageBox(CWnd* owner, const CString& text, const CString& cap
         return IDOK;
     }
     QMessageBox box(BoxIcon(type), QtString(caption), QtString(text), QMessageBox::Ok,
-                    QtWidgetOf(owner));
+                    QtExistingWidgetOf(owner));
     box.exec();
     return IDOK;
 }

@@ -9,6 +9,7 @@
 #include "platform.h"
 
 class QSystemTrayIcon;
+class CQtSound;
 class QTimer;
 
 class CQtPlatform : public CPlatform {
@@ -18,6 +19,7 @@ public:
 
     CString GetAppName() const override;
     HMODULE LoadLibrary(const char* name) override;
+    CString GetLoadLibraryError() const override;
     void* GetProcAddress(HMODULE module, const char* name) override;
     void FreeLibrary(HMODULE module) override;
     BOOL SocketInit() override;
@@ -41,5 +43,7 @@ public:
 
 private:
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
+    CString m_strLoadLibraryError;
+    std::unique_ptr<CQtSound> m_pSound;
     std::unique_ptr<QSystemTrayIcon> m_pTrayIcon;
 };
