@@ -12,13 +12,94 @@ namespace {
 
 CModule g_fakeIcmpModule;
 
-HANDLE FakeIcmpCreateFile() { return INVALID_HANDLE_VALUE; }
-BOOL FakeIcmpCloseHandle(HANDLE) { return TRUE; }
-DWORD FakeIcmpSendEcho(HANDLE, IPAddr, void*, WORD, IP_OPTION_INFORMATION*, void*, DWORD, DWORD) {
-    return 0;
+// The fake the ICMP entry points act on.
+CFakePlatform* g_pActiveFake = nullptr;
+// The one handle the fake hands out; anything else does not close.
+char g_fakeIcmpHandle;
+constexpr DWORD kTimedOut = 11010;
+
+CString Dotted(IPAddr address) {
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address, sizeof bytes);
+    return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+           std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
+HANDLE FakeIcmpCreateFile() {
+    CFakePlatform* pFake = g_pActiveFake;
+    if (pFake == nullptr) return INVALID_HANDLE_VALUE;
+    pFake->m_events.emplace_back("IcmpCreateFile");
+    if (pFake->m_bIcmpCreateFails) return INVALID_HANDLE_VALUE;
+    ++pFake->m_nIcmpHandlesOpen;
+    return &g_fakeIcmpHandle;
+}
+
+BOOL FakeIcmpCloseHandle(HANDLE hIcmp) {
+    CFakePlatform* pFake = g_pActiveFake;
+    if (pFake == nullptr) return FALSE;
+    pFake->m_events.emplace_back("IcmpCloseHandle");
+    if (hIcmp != &g_fakeIcmpHandle || pFake->m_nIcmpHandlesOpen == 0) return FALSE;
+    // Gone even when closing reports failure: the caller cannot do more about it.
+    --pFake->m_nIcmpHandlesOpen;
+    return pFake->m_bIcmpCloseFails ? FALSE : TRUE;
+}
+
+DWORD FakeIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD requestSize,
+                       IP_OPTION_INFORMATION* requestOptions, void* replyBuffer, DWORD replySize,
+                       DWORD timeout) {
+    CFakePlatform* pFake = g_pActiveFake;
+    if (pFake == nullptr) return 0;
+    const CString strDestination = Dotted(destination);
+    pFake->m_events.push_back("IcmpSendEcho " + strDestination);
+    CFakePlatform::EchoRequest request{
+        strDestination, requestOptions != nullptr ? requestOptions->Ttl : BYTE{0},
+        CString(static_cast<const char*>(requestData), requestData != nullptr ? requestSize : 0),
+        replySize, timeout};
+    pFake->m_echoRequests.push_back(request);
+    if (pFake->m_onEcho) pFake->m_onEcho(request);
+    if (hIcmp != &g_fakeIcmpHandle || pFake->m_bEchoLeavesBufferUntouched) return 0;
+    if (replyBuffer == nullptr || replySize < sizeof(ICMP_ECHO_REPLY)) return 0;
+
+    const auto it = pFake->m_echoAnswers.find(strDestination);
+    ICMP_ECHO_REPLY record{};
+    record.Address = destination;
+    record.Status = it == pFake->m_echoAnswers.end() ? kTimedOut : it->second.dwStatus;
+    if (it != pFake->m_echoAnswers.end()) {
+        record.RoundTripTime = it->second.dwRoundTripMs;
+        if (record.Status == 0) record.DataSize = requestSize;
+    }
+    std::memcpy(replyBuffer, &record, sizeof record);
+    return it == pFake->m_echoAnswers.end() ? 0 : 1;
 }
 
 }  // namespace
+
+CFakePlatform::CFakePlatform() { g_pActiveFake = this; }
+
+CFakePlatform::~CFakePlatform() {
+    if (g_pActiveFake == this) g_pActiveFake = nullptr;
+}
+
+int CFakePlatform::EchoCount(const CString& strDestination) const {
+    int count = 0;
+    for (const auto& request : m_echoRequests) {
+        if (request.strDestination == strDestination) ++count;
+    }
+    return count;
+}
+
+CIcmpLibrary CFakePlatform::BoundIcmp() {
+    CIcmpLibrary icmp;
+    // Not counted as a load: the test's own start-up calls are what the counters show.
+    icmp.m_hIcmpLib = m_bHasIcmpLibrary ? &g_fakeIcmpModule : nullptr;
+    icmp.m_pfnIcmpCreateFile =
+        reinterpret_cast<PFN_IcmpCreateFile>(GetProcAddress(icmp.m_hIcmpLib, kIcmpCreateFileName));
+    icmp.m_pfnIcmpCloseHandle = reinterpret_cast<PFN_IcmpCloseHandle>(
+        GetProcAddress(icmp.m_hIcmpLib, kIcmpCloseHandleName));
+    icmp.m_pfnIcmpSendEcho =
+        reinterpret_cast<PFN_IcmpSendEcho>(GetProcAddress(icmp.m_hIcmpLib, kIcmpSendEchoName));
+    return icmp;
+}
 
 UINT CFakePlatform::TimerPeriod(CWnd& wnd, UINT_PTR id) const {
     auto it = m_timers.find({&wnd, id});
@@ -79,8 +160,10 @@ void CFakePlatform::DestroyIcon(HICON icon) {
     delete icon;
 }
 
-BOOL CFakePlatform::PlaySound(const char* name, DWORD /*flags*/) {
+BOOL CFakePlatform::PlaySound(const char* name, DWORD flags) {
     m_sounds.emplace_back(name);
+    m_soundFlags.push_back(flags);
+    m_events.push_back(CString("PlaySound ") + name);
     return TRUE;
 }
 

@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "icmpapi.h"
 #include "platform.h"
 
 class CFakePlatform : public CPlatform {
@@ -26,6 +27,23 @@ public:
         UINT nIconId;  // 0 when no icon was passed
         CString strTip;
     };
+    // What a destination answers an echo request with.
+    struct EchoAnswer {
+        DWORD dwRoundTripMs = 0;
+        DWORD dwStatus = 0;  // non-zero: an ICMP error instead (11003: host unreachable)
+    };
+    // One echo request as the ICMP entry point received it.
+    struct EchoRequest {
+        CString strDestination;  // dotted
+        BYTE nTtl;               // 0 when no options were passed
+        CString strPayload;      // every byte sent, terminator included
+        DWORD nReplySize;
+        DWORD nTimeoutMs;
+    };
+
+    // The ICMP entry points are plain functions: they act on the fake constructed last.
+    CFakePlatform();
+    ~CFakePlatform() override;
 
     // Settings a test may change before use.
     CString m_strAppName = "quorvane";
@@ -35,11 +53,29 @@ public:
     std::map<CString, std::uint32_t> m_hosts;
     // Runs inside each message box, as the user's or the system's doing while it is open.
     std::function<void(const Box&)> m_onBox;
+    // ICMP: destinations (dotted) that answer; all others stay silent until the timeout.
+    std::map<CString, EchoAnswer> m_echoAnswers;
+    bool m_bIcmpCreateFails = false;
+    bool m_bIcmpCloseFails = false;
+    // Every send returns 0 and leaves the reply buffer as it was.
+    bool m_bEchoLeavesBufferUntouched = false;
+    // Runs inside each echo request, as what happens on the system while the probe blocks.
+    std::function<void(const EchoRequest&)> m_onEcho;
 
     // What happened.
     std::vector<Box> m_boxes;
     std::vector<TrayCall> m_trayCalls;
     std::vector<CString> m_sounds;
+    std::vector<DWORD> m_soundFlags;
+    std::vector<EchoRequest> m_echoRequests;
+    int m_nIcmpHandlesOpen = 0;  // opened and not closed yet
+    // ICMP calls and sounds in order: "IcmpCreateFile", "PlaySound SonarSound",
+    // "IcmpSendEcho 10.1.2.3", "IcmpCloseHandle".
+    std::vector<CString> m_events;
+    // Echo requests sent to one destination.
+    int EchoCount(const CString& strDestination) const;
+    // The three entry points as start-up binds them from this fake's library.
+    CIcmpLibrary BoundIcmp();
     int m_nLiveIcons = 0;
     int m_nLibrariesLoaded = 0;
     int m_nLibrariesFreed = 0;
