@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Usage: bench/idle.sh [SECONDS]   (after scripts/build.sh release)
+# Idle cost and memory of Quorvane waiting between ticks (delay 3600, so no tick comes),
+# against the smallest Qt tray program: system calls counted by strace over SECONDS
+# (default 30) and peak resident memory. Both run under one Xvfb with a tray host, inside a
+# loopback-only network namespace.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+build=${QV_BUILD:-build/release}
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+
+printf '3600\r\n0\r\n0\r\n127.0.0.1\r\n127.0.0.2\r\n' >"$work/Quorvane.Lst"
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+sleep 1
+DISPLAY=$display trayer --edge top --align right >/dev/null 2>&1 &
+sleep 1
+
+measure() {  # name command...
+    local name=$1
+    shift
+    (cd "$work" && DISPLAY=$display exec "$@") >/dev/null 2>&1 &
+    local pid=$!
+    sleep 3  # start-up is not idle
+    strace -f -c -o "$work/$name.strace" -p "$pid" >/dev/null 2>&1 &
+    local tracer=$!
+    sleep "$seconds"
+    kill -INT "$tracer" 2>/dev/null || true
+    wait "$tracer" 2>/dev/null || true
+    local calls rss
+    calls=$(awk '$NF == "total" {print $4}' "$work/$name.strace")
+    rss=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    printf '%-14s system calls in %ss: %6s   peak RSS: %6s kB\n' "$name" "$seconds" \
+        "${calls:-0}" "$rss"
+    echo "$rss" >"$work/$name.rss"
+}
+
+measure quorvane "$PWD/scripts/in-netns.sh" "$PWD/$build/app/quorvane"
+measure minimal-tray "$PWD/$build/bench/minimal_tray"
+awk -v a="$(cat "$work/quorvane.rss")" -v b="$(cat "$work/minimal-tray.rss")" \
+    'BEGIN {printf "peak RSS ratio quorvane / minimal tray: %.2f\n", a / b}'
