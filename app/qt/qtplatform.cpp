@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibrary>
 #include <QMessageBox>
 #include <QStringDecoder>
 #include <QSystemTrayIcon>
@@ -196,8 +197,16 @@ void CQtPlatform::DestroyIcon(HICON icon) { delete icon; }
 
 BOOL CQtPlatform::PlaySound(const char* name, DWORD /*flags*/) {
     // Always asynchronous, always from the program's resources: the only way it is asked.
-    if (!m_pSound) m_pSound = std::make_unique<CQtSound>();
-    return m_pSound->Play(name) ? TRUE : FALSE;
+    if (!m_bSoundLoaded) {
+        m_bSoundLoaded = true;
+        QLibrary module(QCoreApplication::applicationDirPath() + "/" + kSoundModuleName);
+        m_pfnSoundPlay = reinterpret_cast<PFN_QvSoundPlay>(module.resolve(kSoundPlayEntry));
+        // Without it the probes go on silently; say so once.
+        if (m_pfnSoundPlay == nullptr)
+            std::fprintf(stderr, "%s: no sound: %s\n", GetAppName().c_str(),
+                         qPrintable(module.errorString()));
+    }
+    return m_pfnSoundPlay != nullptr && m_pfnSoundPlay(name) ? TRUE : FALSE;
 }
 
 int CQtPlatform::MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) {

@@ -9,7 +9,6 @@
 #include "platform.h"
 
 class QSystemTrayIcon;
-class CQtSound;
 class QTimer;
 
 class CQtPlatform : public CPlatform {
@@ -44,6 +43,8 @@ public:
 private:
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
     CString m_strLoadLibraryError;
-    std::unique_ptr<CQtSound> m_pSound;
+    // The sound module's entry point, looked up on the first request.
+    bool m_bSoundLoaded = false;
+    bool (*m_pfnSoundPlay)(const char*) = nullptr;
     std::unique_ptr<QSystemTrayIcon> m_pTrayIcon;
 };

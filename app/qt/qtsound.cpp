@@ -27,3 +27,9 @@ bool CQtSound::Play(const char* pszName) {
     m_pSonar->play();
     return true;
 }
+
+// One player for the process, made on the first request and gone with the module.
+extern "C" Q_DECL_EXPORT bool QvSoundPlay(const char* pszName) {
+    static CQtSound sound;
+    return sound.Play(pszName);
+}

@@ -21,3 +21,12 @@ private:
     // Made on the first request, so a run with the sound off never opens the audio system.
     std::unique_ptr<QSoundEffect> m_pSonar;
 };
+
+// The sound lives in a module of its own, loaded on the first request: the multimedia
+// libraries it needs cost an idle program with the sound off nothing. These are its entry
+// points.
+extern "C" {
+using PFN_QvSoundPlay = bool (*)(const char* pszName);
+}
+inline constexpr char kSoundModuleName[] = "quorvane_sound";
+inline constexpr char kSoundPlayEntry[] = "QvSoundPlay";
