@@ -11,18 +11,10 @@
 #include <fstream>
 #include <vector>
 
+#include "benchutil.h"
 #include "keepalivedlg.h"
 #include "qt/qtplatform.h"
 #include "resource.h"
-
-namespace {
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

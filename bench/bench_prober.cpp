@@ -23,6 +23,7 @@
 #include "icmpfacility.h"
 #include "icmppacket.h"
 #include "keepalivedlg.h"
+#include "netns.h"
 #include "qt/qtplatform.h"
 
 namespace {
@@ -33,16 +34,6 @@ constexpr int kPerRound = 100;
 constexpr int kWarmUp = 50;
 const char kPingGroupRange[] = "/proc/sys/net/ipv4/ping_group_range";
 const char kPayload[] = "Harrowbecks Software, Incorporated";
-
-bool OnlyLoopback() {
-    struct if_nameindex* names = if_nameindex();
-    if (names == nullptr) return false;
-    bool bOnlyLo = true;
-    for (struct if_nameindex* p = names; p->if_index != 0; ++p)
-        bOnlyLo &= std::strcmp(p->if_name, "lo") == 0;
-    if_freenameindex(names);
-    return bOnlyLo;
-}
 
 double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "benchutil.h"
 #include "fakeplatform.h"
 #include "keepalivedlg.h"
 
@@ -47,8 +48,7 @@ double MedianTickMicros(int nServers, int nTicks) {
             std::exit(1);
         }
     }
-    std::sort(micros.begin(), micros.end());
-    return micros[micros.size() / 2];
+    return Median(micros);
 }
 
 }  // namespace

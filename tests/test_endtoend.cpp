@@ -17,17 +17,9 @@
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 
-namespace {
+#include "netns.h"
 
-bool OnlyLoopback() {
-    struct if_nameindex* names = if_nameindex();
-    if (names == nullptr) return false;
-    bool only = true;
-    for (struct if_nameindex* p = names; p->if_index != 0; ++p)
-        only = only && QByteArray(p->if_name) == "lo";
-    if_freenameindex(names);
-    return only;
-}
+namespace {
 
 struct CSeen {
     QString strDestination;

@@ -30,6 +30,7 @@
 #include "icmpfacility.h"
 #include "icmppacket.h"
 #include "keepalivedlg.h"
+#include "netns.h"
 #include "qt/qtplatform.h"
 
 namespace {
@@ -42,17 +43,6 @@ const char kPingGroupRange[] = "/proc/sys/net/ipv4/ping_group_range";
 const char kEchoIgnoreAll[] = "/proc/sys/net/ipv4/icmp_echo_ignore_all";
 const char kPayload[] = "Harrowbecks Software, Incorporated";  // 35 bytes with the terminator
 const IPAddr kLoopback = htonl(INADDR_LOOPBACK);
-
-// The safety net under every live test: no interface but lo.
-bool OnlyLoopback() {
-    struct if_nameindex* names = if_nameindex();
-    if (names == nullptr) return false;
-    bool bOnlyLo = true;
-    for (struct if_nameindex* p = names; p->if_index != 0; ++p)
-        bOnlyLo &= std::strcmp(p->if_name, "lo") == 0;
-    if_freenameindex(names);
-    return bOnlyLo;
-}
 
 qint64 MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
