@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
 
     CQtPlatform platform;
     CIcmpLibrary icmp;
-    std::vector<double> loads, saves;
+    std::vector<double> loads, shows, saves;
     for (int run = 0; run < runs; ++run) {
         CKeepAliveDlg dlg(platform, icmp);
         QElapsedTimer timer;
@@ -48,7 +48,10 @@ int main(int argc, char** argv) {
                          kServers);
             return 1;
         }
+        // The hidden dialog keeps the entries; its widgets take them when first shown.
+        timer.restart();
         dlg.ShowWindow(SW_SHOW);
+        shows.push_back(timer.nsecsElapsed() / 1e6);
         timer.restart();
         dlg.SendMessage(WM_COMMAND, IDOK);  // saves it
         saves.push_back(timer.nsecsElapsed() / 1e6);
@@ -57,6 +60,8 @@ int main(int argc, char** argv) {
     std::printf("list file of %d servers, %d runs\n", kServers, runs);
     std::printf("load (dialog creation included): median %.2f ms, best %.2f ms\n", Median(loads),
                 *std::min_element(loads.begin(), loads.end()));
+    std::printf("first show of the dialog:        median %.2f ms, best %.2f ms\n", Median(shows),
+                *std::min_element(shows.begin(), shows.end()));
     std::printf("save (OK, written to disk):      median %.2f ms, best %.2f ms\n", Median(saves),
                 *std::min_element(saves.begin(), saves.end()));
     return 0;
