@@ -19,12 +19,7 @@ int CompareNoCase(const CString& a, const CString& b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-void CListBox::Attach(CWnd& dialog, int nID) {
-    m_pOwnerDlg = &dialog;
-    m_nID = nID;
-    OnAttached();
-}
-
+// Bound to its dialog's control (by DDX_Control): the control shows the entries added before.
 void CListBox::OnAttached() {
     CWndImpl* impl = Impl();
     if (impl == nullptr || !impl->HasItem(m_nID)) return;

@@ -8,9 +8,6 @@
 
 class CListBox : public CWnd {
 public:
-    // Binds the wrapper to a dialog's control; entries added before stay.
-    void Attach(CWnd& dialog, int nID);
-
     int AddString(const CString& text);  // index of the new entry
     // Adds many entries at once, each where AddString would have put it, in O(n log n).
     void AddStrings(std::vector<CString> texts);
