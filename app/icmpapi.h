@@ -54,4 +54,24 @@ struct CIcmpLibrary {
         return m_pfnIcmpCreateFile != nullptr && m_pfnIcmpCloseHandle != nullptr &&
                m_pfnIcmpSendEcho != nullptr;
     }
+
+    // Loads the library and binds the entry points in order. Null when all are bound;
+    // otherwise the name of the first piece missing (kIcmpLibraryName for the library).
+    const char* Bind(CPlatform& platform) {
+        m_hIcmpLib = platform.LoadLibrary(kIcmpLibraryName);
+        if (m_hIcmpLib == nullptr) return kIcmpLibraryName;
+        if (!BindEntry(platform, kIcmpCreateFileName, m_pfnIcmpCreateFile))
+            return kIcmpCreateFileName;
+        if (!BindEntry(platform, kIcmpCloseHandleName, m_pfnIcmpCloseHandle))
+            return kIcmpCloseHandleName;
+        if (!BindEntry(platform, kIcmpSendEchoName, m_pfnIcmpSendEcho)) return kIcmpSendEchoName;
+        return nullptr;
+    }
+
+private:
+    template <typename PFN>
+    bool BindEntry(CPlatform& platform, const char* pszName, PFN& pfn) {
+        pfn = reinterpret_cast<PFN>(platform.GetProcAddress(m_hIcmpLib, pszName));
+        return pfn != nullptr;
+    }
 };

@@ -1,7 +1,5 @@
 #include "keepaliveapp.h"
 
-#include <type_traits>
-
 #include "keepalivedlg.h"
 #include "platform.h"
 #include "resource.h"
@@ -32,29 +30,19 @@ BOOL CKeepAliveApp::InitInstance() {
 
     // Until all three entry points are bound the dialog's probes do nothing, so a tick that
     // comes while a box below is open sends no request.
-    m_hIcmpLib = m_platform.LoadLibrary(kIcmpLibraryName);
-    if (m_hIcmpLib == nullptr) {
+    const char* pszMissing = Bind(m_platform);
+    if (pszMissing == kIcmpLibraryName) {
         const CString reason = m_platform.GetLoadLibraryError();
         StartupError(reason.empty() ? CString("Could not load the <ICMP.DLL> library.") : reason,
                      kSonarError, MB_ICONHAND);
         return FALSE;
     }
-    // Bound in this order; the first one missing ends start-up.
-    auto bind = [this](const char* pszName, auto& pfn) {
-        void* address = m_platform.GetProcAddress(m_hIcmpLib, pszName);
-        if (address == nullptr) {
-            StartupError(CString("Could not load the ") + pszName +
-                             "() function from the <ICMP.DLL> library.",
-                         kSonarError, MB_ICONHAND);
-            return false;
-        }
-        pfn = reinterpret_cast<std::remove_reference_t<decltype(pfn)>>(address);
-        return true;
-    };
-    if (!bind(kIcmpCreateFileName, m_pfnIcmpCreateFile) ||
-        !bind(kIcmpCloseHandleName, m_pfnIcmpCloseHandle) ||
-        !bind(kIcmpSendEchoName, m_pfnIcmpSendEcho))
+    if (pszMissing != nullptr) {
+        StartupError(CString("Could not load the ") + pszMissing +
+                         "() function from the <ICMP.DLL> library.",
+                     kSonarError, MB_ICONHAND);
         return FALSE;
+    }
     return TRUE;
 }
 

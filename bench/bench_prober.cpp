@@ -171,17 +171,10 @@ int main(int argc, char** argv) {
 
     CQtPlatform platform;
     CIcmpLibrary icmp;
-    icmp.m_hIcmpLib = platform.LoadLibrary(kIcmpLibraryName);
-    if (icmp.m_hIcmpLib == nullptr) {
+    if (icmp.Bind(platform) != nullptr) {
         std::fprintf(stderr, "bench_prober: %s\n", platform.GetLoadLibraryError().c_str());
         return 1;
     }
-    icmp.m_pfnIcmpCreateFile = reinterpret_cast<PFN_IcmpCreateFile>(
-        platform.GetProcAddress(icmp.m_hIcmpLib, kIcmpCreateFileName));
-    icmp.m_pfnIcmpCloseHandle = reinterpret_cast<PFN_IcmpCloseHandle>(
-        platform.GetProcAddress(icmp.m_hIcmpLib, kIcmpCloseHandleName));
-    icmp.m_pfnIcmpSendEcho = reinterpret_cast<PFN_IcmpSendEcho>(
-        platform.GetProcAddress(icmp.m_hIcmpLib, kIcmpSendEchoName));
     CKeepAliveDlg dlg(platform, icmp);
 
     // The namespace's setting, put back at the end.

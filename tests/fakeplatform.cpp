@@ -90,14 +90,7 @@ int CFakePlatform::EchoCount(const CString& strDestination) const {
 
 CIcmpLibrary CFakePlatform::BoundIcmp() {
     CIcmpLibrary icmp;
-    // Not counted as a load: the test's own start-up calls are what the counters show.
-    icmp.m_hIcmpLib = m_bHasIcmpLibrary ? &g_fakeIcmpModule : nullptr;
-    icmp.m_pfnIcmpCreateFile =
-        reinterpret_cast<PFN_IcmpCreateFile>(GetProcAddress(icmp.m_hIcmpLib, kIcmpCreateFileName));
-    icmp.m_pfnIcmpCloseHandle = reinterpret_cast<PFN_IcmpCloseHandle>(
-        GetProcAddress(icmp.m_hIcmpLib, kIcmpCloseHandleName));
-    icmp.m_pfnIcmpSendEcho =
-        reinterpret_cast<PFN_IcmpSendEcho>(GetProcAddress(icmp.m_hIcmpLib, kIcmpSendEchoName));
+    icmp.Bind(*this);
     return icmp;
 }
 

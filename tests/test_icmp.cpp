@@ -254,13 +254,7 @@ constexpr int kChildCannotPrepare = 100;
 // The real platform's binding of the facility, as start-up does it.
 CIcmpLibrary BindIcmp(CPlatform& platform) {
     CIcmpLibrary icmp;
-    icmp.m_hIcmpLib = platform.LoadLibrary(kIcmpLibraryName);
-    icmp.m_pfnIcmpCreateFile = reinterpret_cast<PFN_IcmpCreateFile>(
-        platform.GetProcAddress(icmp.m_hIcmpLib, kIcmpCreateFileName));
-    icmp.m_pfnIcmpCloseHandle = reinterpret_cast<PFN_IcmpCloseHandle>(
-        platform.GetProcAddress(icmp.m_hIcmpLib, kIcmpCloseHandleName));
-    icmp.m_pfnIcmpSendEcho = reinterpret_cast<PFN_IcmpSendEcho>(
-        platform.GetProcAddress(icmp.m_hIcmpLib, kIcmpSendEchoName));
+    icmp.Bind(platform);
     return icmp;
 }
 
