@@ -57,7 +57,8 @@ CEchoAnswer MatchIcmp(const BYTE* pIcmp, std::size_t size, IPAddr source,
     if (type == kIcmpEchoReply) {
         // Every part must be ours: another program's echo, a late answer to an earlier
         // request, a reply from elsewhere or a cut or altered copy would all pass otherwise.
-        if (source != request.m_destination) return answer;
+        // An echo reply has code 0: the kernel passes any other code on to us unchecked.
+        if (pIcmp[1] != 0 || source != request.m_destination) return answer;
         if (bRaw && Get16(pIcmp + 4) != request.m_wIdent) return answer;
         if (Get16(pIcmp + 6) != request.m_wSequence) return answer;
         if (size - kIcmpHeaderSize != request.m_wSize) return answer;

@@ -125,6 +125,7 @@ public:
         kTruncated,
         kBadChecksum,
         kUnreachable,
+        kCodeNotZero,
         kFloodOfStale,
     };
 
@@ -182,6 +183,7 @@ private:
         // A flood is a stream of stale answers.
         if (m_eMode == kWrongSequence || m_eMode == kFloodOfStale) ++icmp[7];
         if (m_eMode == kWrongIdent) ++icmp[5];
+        if (m_eMode == kCodeNotZero) icmp[1] = 1;
         if (m_eMode == kWrongPayload) icmp[kIcmpHeaderSize] ^= 0x20;
         if (m_eMode == kTruncated) icmp.pop_back();
         if (m_eMode == kWrongSource) source = htonl(INADDR_LOOPBACK + 1);
@@ -388,6 +390,8 @@ void CTestIcmp::AnswersThatCount_data() {
         row("host unreachable", CResponder::kUnreachable, IP_DEST_HOST_UNREACHABLE);
         row("wrong sequence", CResponder::kWrongSequence, IP_REQ_TIMED_OUT);
         row("wrong source", CResponder::kWrongSource, IP_REQ_TIMED_OUT);
+        // An echo reply has code 0; any other code is not one.
+        row("reply with code 1", CResponder::kCodeNotZero, IP_REQ_TIMED_OUT);
         row("wrong payload", CResponder::kWrongPayload, IP_REQ_TIMED_OUT);
         row("truncated", CResponder::kTruncated, IP_REQ_TIMED_OUT);
         row("bad checksum", CResponder::kBadChecksum, IP_REQ_TIMED_OUT);
