@@ -131,7 +131,11 @@ CEchoAnswer ReadQueuedError(int fd, const CEchoRequest& request) {
     BYTE data[kErrorQuoteSize];
     alignas(cmsghdr) char control[512];
     iovec iov{data, sizeof data};
+    // With IP_RECVERR the name is the destination of the request the error is about.
+    sockaddr_in destination{};
     msghdr msg{};
+    msg.msg_name = &destination;
+    msg.msg_namelen = sizeof destination;
     msg.msg_iov = &iov;
     msg.msg_iovlen = 1;
     msg.msg_control = control;
@@ -145,8 +149,12 @@ CEchoAnswer ReadQueuedError(int fd, const CEchoRequest& request) {
         getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
         return {};
     }
-    // The queue returns the request the error is about: it must be this one.
-    if (!IsOurQuotedRequest(data, static_cast<std::size_t>(size), request)) return {};
+    // The queue returns the request the error is about: it must be this one. Without its
+    // destination an error cannot be told apart from one about another request.
+    if (msg.msg_namelen < sizeof destination || destination.sin_family != AF_INET) return {};
+    if (!IsOurQueuedError(data, static_cast<std::size_t>(size), destination.sin_addr.s_addr,
+                          request))
+        return {};
     for (cmsghdr* cmsg = CMSG_FIRSTHDR(&msg); cmsg != nullptr; cmsg = CMSG_NXTHDR(&msg, cmsg)) {
         if (cmsg->cmsg_level != IPPROTO_IP || cmsg->cmsg_type != IP_RECVERR) continue;
         const auto* pError = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(cmsg));

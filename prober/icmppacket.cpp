@@ -152,6 +152,7 @@ CEchoAnswer MatchDatagramPacket(const BYTE* pIcmp, std::size_t size, IPAddr sour
     return MatchIcmp(pIcmp, size, source, request, false);
 }
 
-bool IsOurQuotedRequest(const BYTE* pIcmp, std::size_t size, const CEchoRequest& request) {
-    return QuotesRequest(pIcmp, size, request, false);
+bool IsOurQueuedError(const BYTE* pIcmp, std::size_t size, IPAddr destination,
+                      const CEchoRequest& request) {
+    return destination == request.m_destination && QuotesRequest(pIcmp, size, request, false);
 }

@@ -69,5 +69,9 @@ CEchoAnswer MatchRawPacket(const BYTE* pPacket, std::size_t size, const CEchoReq
 CEchoAnswer MatchDatagramPacket(const BYTE* pIcmp, std::size_t size, IPAddr source,
                                 const CEchoRequest& request);
 
-// The start of our own request, as a datagram socket's error queue returns it with an error.
-bool IsOurQuotedRequest(const BYTE* pIcmp, std::size_t size, const CEchoRequest& request);
+// Whether an error from a datagram socket's error queue is about this request: the queue
+// returns the start of the request the error is about, and the destination it was sent to.
+// The kernel files an error under our socket by the quoted identifier alone, so an error about
+// a request to another destination (an earlier one, or a forged one) would pass otherwise.
+bool IsOurQueuedError(const BYTE* pIcmp, std::size_t size, IPAddr destination,
+                      const CEchoRequest& request);

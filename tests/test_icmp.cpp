@@ -125,6 +125,7 @@ public:
         kTruncated,
         kBadChecksum,
         kUnreachable,
+        kUnreachableElsewhere,  // quotes our request, sent to another destination
         kCodeNotZero,
         kFloodOfStale,
     };
@@ -170,11 +171,14 @@ private:
             case kNothing:
                 return;
             case kUnreachable:
+            case kUnreachableElsewhere:
                 // Host unreachable, quoting the request from its IP header on.
                 icmp.assign(kIcmpHeaderSize, 0);
                 icmp[0] = kIcmpDestUnreachable;
                 icmp[1] = 1;
                 icmp.insert(icmp.end(), request.begin(), request.end());
+                // The quoted destination: another loopback address (only ever bytes here).
+                if (m_eMode == kUnreachableElsewhere) ++icmp[kIcmpHeaderSize + 19];
                 break;
             default:
                 icmp[0] = kIcmpEchoReply;
@@ -389,6 +393,8 @@ void CTestIcmp::AnswersThatCount_data() {
         // An error about our request ends the wait at once.
         row("host unreachable", CResponder::kUnreachable, IP_DEST_HOST_UNREACHABLE);
         row("wrong sequence", CResponder::kWrongSequence, IP_REQ_TIMED_OUT);
+        // Not about our request, though it quotes our identifier and sequence.
+        row("unreachable, other destination", CResponder::kUnreachableElsewhere, IP_REQ_TIMED_OUT);
         row("wrong source", CResponder::kWrongSource, IP_REQ_TIMED_OUT);
         // An echo reply has code 0; any other code is not one.
         row("reply with code 1", CResponder::kCodeNotZero, IP_REQ_TIMED_OUT);
