@@ -86,12 +86,14 @@ public:
 
     // Files and the working directory. OpenFile gives null and an error number when the file
     // cannot be opened. CreateTempFile makes a new, uniquely named file for writing next to
-    // pathPrefix (the name is pathPrefix followed by a few characters) and reports its path.
+    // pathPrefix (the name is pathPrefix followed by a few characters) and reports its path;
+    // only its owner may read it until ReplaceFile gives it its final permissions.
     virtual std::unique_ptr<CPlatformFile> OpenFile(const CString& path, FileMode mode,
                                                     int& error) = 0;
     virtual std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
                                                           int& error) = 0;
-    // Atomically puts the file at from in place of to.
+    // Atomically puts the file at from in place of to. It takes to's permissions and, where
+    // the process may give it away, to's owner; with no file at to, those of a new file.
     virtual int ReplaceFile(const CString& from, const CString& to) = 0;
     virtual int DeleteFile(const CString& path) = 0;
     // Empty when the system cannot tell.

@@ -1,6 +1,7 @@
 // The list file as the dialog loads and saves it: over the recording platform for every
 // fault, and once over the real file system.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
@@ -15,6 +16,40 @@
 namespace {
 
 const CString kListPath = "/home/user/Quorvane.Lst";
+// What SaveFromDirectory writes.
+const QByteArray kSaved = "17\r\n0\r\n0\r\n127.0.0.1\r\n";
+
+QByteArray Local(const QString& path) { return path.toLocal8Bit(); }
+
+// Saves one server and a delay of 17 as OK does, over the real file system, from dir as the
+// working directory.
+bool SaveFromDirectory(const QString& dir) {
+    const QString previous = QDir::currentPath();
+    if (::chdir(Local(dir).constData()) != 0) return false;
+    CQtPlatform platform;
+    CIcmpLibrary icmp;
+    {
+        CKeepAliveDlg dlg(platform, icmp);
+        if (!dlg.Create()) return false;
+        dlg.m_lbServers.AddString("127.0.0.1");
+        dlg.GetDlgItem(IDC_DELAY)->SetWindowText("17");
+        dlg.SendMessage(WM_COMMAND, IDOK);
+        dlg.DestroyWindow();
+    }
+    return ::chdir(Local(previous).constData()) == 0;
+}
+
+// Sets the process's umask for the life of the object.
+class CUmask {
+public:
+    explicit CUmask(mode_t mask) : m_old(::umask(mask)) {}
+    ~CUmask() { ::umask(m_old); }
+    CUmask(const CUmask&) = delete;
+    CUmask& operator=(const CUmask&) = delete;
+
+private:
+    mode_t m_old;
+};
 
 }  // namespace
 
@@ -38,6 +73,8 @@ private slots:
     void SaveWithoutTempFileIsQuiet();
     void LongWorkingDirectory();
     void RealFileSystem();
+    void RealSaveKeepsModeAndOwner_data();
+    void RealSaveKeepsModeAndOwner();
 
 private:
     // Creates the dialog, which loads the list file as it initialises.
@@ -267,6 +304,45 @@ void CTestSettings::RealFileSystem() {
         dlg.DestroyWindow();
     }
     QVERIFY(::chdir(previous.toLocal8Bit().constData()) == 0);
+}
+
+void CTestSettings::RealSaveKeepsModeAndOwner_data() {
+    QTest::addColumn<int>("mode");  // of the file before the save; -1: no file
+    QTest::addColumn<bool>("owner");
+    QTest::newRow("0664") << 0664 << false;
+    QTest::newRow("0600") << 0600 << false;
+    QTest::newRow("new file, umask 027") << -1 << false;
+    QTest::newRow("another owner") << 0664 << true;
+}
+
+void CTestSettings::RealSaveKeepsModeAndOwner() {
+    QFETCH(int, mode);
+    QFETCH(bool, owner);
+    constexpr uid_t kOtherId = 12345;
+    const CUmask umask(027);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QByteArray path = Local(tmp.path() + "/Quorvane.Lst");
+    if (mode >= 0) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("5\r\n0\r\n0\r\n");
+        file.close();
+        QVERIFY(::chmod(path.constData(), static_cast<mode_t>(mode)) == 0);
+    }
+    if (owner && (::geteuid() != 0 || ::chown(path.constData(), kOtherId, kOtherId) != 0))
+        QSKIP("only root can give the file to another user");
+
+    QVERIFY(SaveFromDirectory(tmp.path()));
+
+    struct stat st {};
+    QVERIFY(::stat(path.constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, mode >= 0 ? static_cast<mode_t>(mode) : 0640u);
+    QCOMPARE(st.st_uid, owner ? kOtherId : ::geteuid());
+    QCOMPARE(st.st_gid, owner ? gid_t(kOtherId) : ::getegid());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kSaved);
 }
 
 QTEST_MAIN(CTestSettings)

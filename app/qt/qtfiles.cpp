@@ -66,6 +66,12 @@ CString DirectoryOf(const CString& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+mode_t NewFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
 }  // namespace
 
 std::unique_ptr<CPlatformFile> CQtPlatform::OpenFile(const CString& path, FileMode mode,
@@ -97,15 +103,30 @@ std::unique_ptr<CPlatformFile> CQtPlatform::CreateTempFile(const CString& pathPr
         error = errno;
         return nullptr;
     }
-    // mkstemp makes the file private; give it the mode a newly created file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    // mkstemp makes the file private, which it stays while written: ReplaceFile gives it the
+    // permissions of the file it replaces, which may be narrower than a new file's.
     path = name.data();
     return std::make_unique<CPosixFile>(fd);
 }
 
 int CQtPlatform::ReplaceFile(const CString& from, const CString& to) {
+    // The new file keeps what the old one had: a list shared through its group stays shared, a
+    // private one stays private.
+    struct stat st {};
+    mode_t mode;
+    if (::stat(to.c_str(), &st) == 0) {
+        // Only root may give a file away (EPERM otherwise), and an owner from outside this
+        // user namespace cannot be named (EINVAL): then the file stays ours. The owner goes
+        // first, as changing it drops the set-ID bits the mode then puts back.
+        if (::chown(from.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM && errno != EINVAL)
+            return errno;
+        mode = st.st_mode & 07777;
+    } else if (errno == ENOENT) {
+        mode = NewFileMode();
+    } else {
+        return errno;
+    }
+    if (::chmod(from.c_str(), mode) != 0) return errno;
     if (::rename(from.c_str(), to.c_str()) != 0) return errno;
     // The rename itself must reach the disk too, or a crash could bring the old name back.
     const int dir = ::open(DirectoryOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
