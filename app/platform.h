@@ -92,6 +92,10 @@ public:
                                                     int& error) = 0;
     virtual std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
                                                           int& error) = 0;
+    // The file that saving to path must replace so that a link there stays a link: where the
+    // chain of links at path ends, which need not exist yet; path itself when it is no link.
+    // Returns 0 or the system's error number (a loop gives ELOOP).
+    virtual int ResolveSavePath(const CString& path, CString& target) = 0;
     // Atomically puts the file at from in place of to. It takes to's permissions and, where
     // the process may give it away, to's owner; with no file at to, those of a new file.
     virtual int ReplaceFile(const CString& from, const CString& to) = 0;

@@ -63,13 +63,20 @@ void CKeepAliveDlg::SaveListFile() {
     }
     const CString text = FormatListFile(m_nDelay, m_bCycleOnNoContact, m_bSound, servers);
 
-    // The new text goes to a file of its own, reaches the disk, and only then takes the
-    // list file's place: a crash, a kill or a full disk midway leaves the old list whole.
-    CFile file(Platform());
-    if (!file.OpenTemp(CString(kListFileName) + ".")) return;
-    const CString tempPath = file.GetOpenedPath();
+    // A list file that is a link stays one: the text goes where the link leads.
     const CString listPath = Platform().GetCurrentDirectory() + "/" + kListFileName;
-    file.SetFilePath(listPath);
+    CString target;
+    if (const int error = Platform().ResolveSavePath(listPath, target))
+        throw CFileException(error, listPath);
+
+    // The new text goes to a file of its own, reaches the disk, and only then takes the
+    // list file's place: a crash, a kill or a full disk midway leaves the old list whole. It
+    // is made next to the target, as a rename cannot leave its file system.
+    CFile file(Platform());
+    if (!file.OpenTemp(target + ".")) return;
+    const CString tempPath = file.GetOpenedPath();
+    // Errors name the file written: the list file, or where its link leads.
+    file.SetFilePath(target);
     // Whatever goes wrong below, the temporary file does not stay behind.
     bool written = false;
     struct CTempRemover {
@@ -83,6 +90,6 @@ void CKeepAliveDlg::SaveListFile() {
     file.Write(text.data(), static_cast<UINT>(text.size()));
     file.Flush();
     file.Close();
-    CFile::Replace(Platform(), tempPath, kListFileName, listPath);
+    CFile::Replace(Platform(), tempPath, target, target);
     written = true;
 }

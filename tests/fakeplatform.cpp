@@ -226,7 +226,12 @@ CString CFakePlatform::FullPath(const CString& path) const {
 
 std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, FileMode mode,
                                                        int& error) {
-    const CString full = FullPath(path);
+    // Opening follows links, as the system's open does.
+    CString full;
+    if (const int resolveError = ResolveSavePath(path, full)) {
+        error = resolveError;
+        return nullptr;
+    }
     if (mode == FileMode::Read) {
         if (m_bFailOpenRead || m_files.count(full) == 0) {
             error = 2;  // ENOENT
@@ -252,12 +257,28 @@ std::unique_ptr<CPlatformFile> CFakePlatform::CreateTempFile(const CString& path
     return std::make_unique<CFakeFile>(*this, FullPath(path), true);
 }
 
+int CFakePlatform::ResolveSavePath(const CString& path, CString& target) {
+    target = FullPath(path);
+    for (int hops = 0;; ++hops) {
+        const auto it = m_links.find(target);
+        if (it == m_links.end()) return 0;
+        if (hops == 40) return 40;  // ELOOP
+        const CString& text = it->second;
+        target = !text.empty() && text.front() == '/'
+                     ? text
+                     : target.substr(0, target.rfind('/')) + "/" + text;
+    }
+}
+
 int CFakePlatform::ReplaceFile(const CString& from, const CString& to) {
+    m_replaceCalls.emplace_back(FullPath(from), FullPath(to));
     if (m_nReplaceError != 0) return m_nReplaceError;
     auto it = m_files.find(FullPath(from));
     if (it == m_files.end()) return 2;
     m_files[FullPath(to)] = std::move(it->second);
     m_files.erase(FullPath(from));
+    // As a rename does, a link at to is replaced, not followed.
+    m_links.erase(FullPath(to));
     return 0;
 }
 

@@ -83,6 +83,10 @@ public:
     // Files: contents by full path, the working directory, and faults on demand.
     CString m_strCwd = "/home/user";
     std::map<CString, std::string> m_files;
+    // Symbolic links: the text of each by full path; followed as the kernel does, 40 at most.
+    std::map<CString, CString> m_links;
+    // Every ReplaceFile as (from, to), full paths.
+    std::vector<std::pair<CString, CString>> m_replaceCalls;
     bool m_bFailOpenRead = false;
     bool m_bFailCreateTemp = false;
     int m_nReadError = 0;         // errno for every read
@@ -118,6 +122,7 @@ public:
                                             int& error) override;
     std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
                                                   int& error) override;
+    int ResolveSavePath(const CString& path, CString& target) override;
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override { return m_strCwd; }

@@ -1,12 +1,15 @@
 // The list file as the dialog loads and saves it: over the recording platform for every
-// fault, and once over the real file system.
+// fault, and over the real file system for what only it shows: links, modes, owners.
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
+#include <cerrno>
 #include <memory>
+#include <vector>
 
 #include "fakeplatform.h"
 #include "keepalivedlg.h"
@@ -20,6 +23,22 @@ const CString kListPath = "/home/user/Quorvane.Lst";
 const QByteArray kSaved = "17\r\n0\r\n0\r\n127.0.0.1\r\n";
 
 QByteArray Local(const QString& path) { return path.toLocal8Bit(); }
+
+QByteArray LinkText(const QString& path) {
+    std::vector<char> buffer(4096);
+    const ssize_t size = ::readlink(Local(path).constData(), buffer.data(), buffer.size());
+    return size < 0 ? QByteArray() : QByteArray(buffer.data(), static_cast<int>(size));
+}
+
+// Everything under dir, links as themselves, as paths from dir.
+QStringList Entries(const QString& dir) {
+    QStringList entries;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) entries << QDir(dir).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
+}
 
 // Saves one server and a delay of 17 as OK does, over the real file system, from dir as the
 // working directory.
@@ -71,10 +90,15 @@ private slots:
     void SaveFailureKeepsOldFile_data();
     void SaveFailureKeepsOldFile();
     void SaveWithoutTempFileIsQuiet();
+    void SaveThroughLink();
+    void SaveThroughLinkLoop();
     void LongWorkingDirectory();
     void RealFileSystem();
+    void RealSaveThroughLinks_data();
+    void RealSaveThroughLinks();
     void RealSaveKeepsModeAndOwner_data();
     void RealSaveKeepsModeAndOwner();
+    void RealLinkChainBound();
 
 private:
     // Creates the dialog, which loads the list file as it initialises.
@@ -264,6 +288,43 @@ void CTestSettings::SaveWithoutTempFileIsQuiet() {
     QCOMPARE(m_platform->TimerPeriod(*m_dlg, ID_PING_TIMER), 20000u);
 }
 
+void CTestSettings::SaveThroughLink() {
+    const CString target = "/srv/lists/main.lst";
+    m_platform->m_links[kListPath] = target;
+    m_platform->m_files[target] = "45\r\n1\r\n1\r\n";
+    Create();
+    PressOk("30");
+    QCOMPARE(m_platform->m_files[target], std::string("30\r\n1\r\n1\r\n"));
+    QCOMPARE(m_platform->m_links[kListPath], target);
+    QCOMPARE(m_platform->m_files.size(), std::size_t(1));
+    // Made beside the target and renamed onto it, so the rename stays on one file system.
+    QCOMPARE(m_platform->m_replaceCalls.size(), std::size_t(1));
+    QVERIFY(m_platform->m_replaceCalls[0].first.rfind(target + ".", 0) == 0);
+    QCOMPARE(m_platform->m_replaceCalls[0].second, target);
+
+    // A fault names the file being written.
+    m_platform->m_nWriteFailAfter = 5;
+    PressOk("20");
+    QCOMPARE(m_platform->m_files[target], std::string("30\r\n1\r\n1\r\n"));
+    QCOMPARE(m_platform->m_boxes.size(), std::size_t(1));
+    QCOMPARE(m_platform->m_boxes[0].strText, "Disk full while accessing " + target + ".");
+}
+
+void CTestSettings::SaveThroughLinkLoop() {
+    m_platform->m_links[kListPath] = "Other.Lst";
+    m_platform->m_links["/home/user/Other.Lst"] = "Quorvane.Lst";
+    const auto links = m_platform->m_links;
+    Create();
+    m_platform->m_timers.clear();
+    PressOk("20");
+    // The path the user knows, as the loop has no end to name.
+    QCOMPARE(m_platform->m_boxes.size(), std::size_t(1));
+    QCOMPARE(m_platform->m_boxes[0].strText, kListPath + " contains an invalid path.");
+    QCOMPARE(m_platform->m_links, links);
+    QVERIFY(m_platform->m_files.empty());
+    QVERIFY(m_platform->m_timers.empty());
+}
+
 void CTestSettings::LongWorkingDirectory() {
     m_platform->m_strCwd = "/" + CString(300, 'd');
     m_platform->m_files[m_platform->m_strCwd + "/Quorvane.Lst"] = "12\r\n0\r\n1\r\n";
@@ -306,6 +367,65 @@ void CTestSettings::RealFileSystem() {
     QVERIFY(::chdir(previous.toLocal8Bit().constData()) == 0);
 }
 
+void CTestSettings::RealSaveThroughLinks_data() {
+    // "link>text", the link's path from the temporary directory; @ in the text stands for it.
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("absolute") << QStringList{"work/Quorvane.Lst>@/store/list.txt"}
+                              << "store/list.txt" << true;
+    QTest::newRow("relative") << QStringList{"work/Quorvane.Lst>../store/list.txt"}
+                              << "store/list.txt" << true;
+    // The second link is relative to its own directory, not to the working one.
+    QTest::newRow("chain") << QStringList{"work/Quorvane.Lst>../store/hop",
+                                          "store/hop>sub/list.txt"}
+                           << "store/sub/list.txt" << true;
+    QTest::newRow("dangling") << QStringList{"work/Quorvane.Lst>@/store/new.txt"} << "store/new.txt"
+                              << false;
+}
+
+void CTestSettings::RealSaveThroughLinks() {
+    QFETCH(QStringList, links);
+    QFETCH(QString, target);
+    QFETCH(bool, exists);
+    const CUmask umask(027);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString root = tmp.path();
+    QVERIFY(QDir(root).mkpath("work") && QDir(root).mkpath("store/sub"));
+    QStringList expected{"store", "store/sub", "work", target};
+    for (const QString& link : links) {
+        const QStringList parts = link.split('>');
+        const QByteArray text = Local(QString(parts[1]).replace("@", root));
+        QVERIFY(::symlink(text.constData(), Local(root + "/" + parts[0]).constData()) == 0);
+        expected << parts[0];
+    }
+    const QString targetPath = root + "/" + target;
+    if (exists) {
+        QFile file(targetPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("5\r\n0\r\n0\r\n");
+        file.close();
+        QVERIFY(::chmod(Local(targetPath).constData(), 0664) == 0);
+    }
+
+    QVERIFY(SaveFromDirectory(root + "/work"));
+
+    // Every link stays as it was, the target has the text, and no temporary file is left.
+    for (const QString& link : links) {
+        const QStringList parts = link.split('>');
+        QCOMPARE(LinkText(root + "/" + parts[0]), Local(QString(parts[1]).replace("@", root)));
+    }
+    QFile file(targetPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kSaved);
+    expected.sort();
+    QCOMPARE(Entries(root), expected);
+    struct stat st {};
+    QVERIFY(::stat(Local(targetPath).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, exists ? 0664u : 0640u);
+}
+
 void CTestSettings::RealSaveKeepsModeAndOwner_data() {
     QTest::addColumn<int>("mode");  // of the file before the save; -1: no file
     QTest::addColumn<bool>("owner");
@@ -343,6 +463,26 @@ void CTestSettings::RealSaveKeepsModeAndOwner() {
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), kSaved);
+}
+
+void CTestSettings::RealLinkChainBound() {
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString root = tmp.path();
+    CQtPlatform platform;
+    CString target;
+    // A loop ends in an error, never in a hang.
+    QVERIFY(::symlink("b", Local(root + "/a").constData()) == 0);
+    QVERIFY(::symlink("a", Local(root + "/b").constData()) == 0);
+    QCOMPARE(platform.ResolveSavePath(Local(root + "/a").toStdString(), target), ELOOP);
+    // 40 links are as many as the kernel follows in a path: the end is still found.
+    for (int i = 0; i < 40; ++i) {
+        const QByteArray next = "l" + QByteArray::number(i + 1);
+        const QString link = root + "/l" + QString::number(i);
+        QVERIFY(::symlink(next.constData(), Local(link).constData()) == 0);
+    }
+    QCOMPARE(platform.ResolveSavePath(Local(root + "/l0").toStdString(), target), 0);
+    QCOMPARE(QString::fromStdString(target), root + "/l40");
 }
 
 QTEST_MAIN(CTestSettings)

@@ -60,10 +60,28 @@ private:
     int m_fd;
 };
 
+// As many links as the kernel follows in one path name.
+constexpr int kMaxLinkHops = 40;
+
 CString DirectoryOf(const CString& path) {
     const auto slash = path.rfind('/');
     if (slash == CString::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The text of the link at path, or the system's error number.
+int ReadLink(const CString& path, CString& text) {
+    // Grows until the text fits: the size lstat reports may be 0 or already stale.
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t size = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (size < 0) return errno;
+        if (static_cast<std::size_t>(size) < buffer.size()) {
+            text.assign(buffer.data(), static_cast<std::size_t>(size));
+            return 0;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 mode_t NewFileMode() {
@@ -107,6 +125,25 @@ std::unique_ptr<CPlatformFile> CQtPlatform::CreateTempFile(const CString& pathPr
     // permissions of the file it replaces, which may be narrower than a new file's.
     path = name.data();
     return std::make_unique<CPosixFile>(fd);
+}
+
+int CQtPlatform::ResolveSavePath(const CString& path, CString& target) {
+    target = path;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) {
+            // Nothing there (a new file, or where a dangling link leads): the save creates it.
+            if (errno == ENOENT) return 0;
+            return errno;
+        }
+        if (!S_ISLNK(st.st_mode)) return 0;
+        if (hops == kMaxLinkHops) return ELOOP;
+        CString text;
+        if (const int error = ReadLink(target, text)) return error;
+        if (text.empty()) return ENOENT;
+        // A relative link leads from the directory that holds it, not from ours.
+        target = text.front() == '/' ? text : DirectoryOf(target) + "/" + text;
+    }
 }
 
 int CQtPlatform::ReplaceFile(const CString& from, const CString& to) {

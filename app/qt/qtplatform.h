@@ -36,6 +36,7 @@ public:
                                             int& error) override;
     std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
                                                   int& error) override;
+    int ResolveSavePath(const CString& path, CString& target) override;
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override;
