@@ -1,5 +1,6 @@
 #include "icmpfacility.h"
 
+#include <fcntl.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
@@ -36,6 +37,24 @@ struct CIcmpSocket {
 // Every request of the process gets its own sequence number, so a late answer to an earlier
 // request (on a raw socket, or on a socket used twice) is never taken for the current one.
 std::atomic<WORD> g_wEchoSequence{0};
+
+// Set once the process is ending. Every wait also watches the wake pipe, so an abort that
+// comes between the check of the flag and the wait still ends the wait.
+std::atomic<bool> g_bAborted{false};
+std::atomic<int> g_nAbortWakeFd{-1};
+int g_nAbortWaitFd = -1;
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+// The descriptor an abort makes readable, made on the first wait; -1 when none can be had.
+int AbortWaitFd() {
+    if (g_nAbortWaitFd < 0) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+        g_nAbortWaitFd = fds[0];
+        g_nAbortWakeFd.store(fds[1]);
+    }
+    return g_nAbortWaitFd;
+}
 
 bool IsPermissionError(int error) {
     return error == EACCES || error == EPERM || error == EPROTONOSUPPORT || error == EAFNOSUPPORT;
@@ -198,6 +217,7 @@ CEchoAnswer ReadRaw(int fd, BYTE* pBuffer, const CEchoRequest& request) {
 }  // namespace
 
 HANDLE QvIcmpCreateFile() {
+    if (g_bAborted.load()) return INVALID_HANDLE_VALUE;
     bool bRaw = false;
     const int fd = OpenIcmpSocket(bRaw);
     if (fd < 0) return INVALID_HANDLE_VALUE;
@@ -256,6 +276,8 @@ DWORD QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD r
     const std::vector<BYTE> packet = BuildEchoRequest(request);
     std::unique_ptr<BYTE[]> pBuffer(new (std::nothrow) BYTE[kReceiveBufferSize]);
     if (!pBuffer) return fail(IP_NO_RESOURCES);
+    const int abortFd = AbortWaitFd();
+    if (g_bAborted.load()) return fail(IP_GENERAL_FAILURE);
 
     const int fd = pSocket->m_nFd;
     const auto start = Clock::now();
@@ -270,14 +292,17 @@ DWORD QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD r
     for (;;) {
         const auto now = Clock::now();
         if (now >= deadline) return fail(IP_REQ_TIMED_OUT);
-        pollfd pfd{fd, POLLIN, 0};
+        pollfd pfds[2] = {{fd, POLLIN, 0}, {abortFd, POLLIN, 0}};
+        const pollfd& pfd = pfds[0];
         if (bWait) {
             // Rounded up, so the wait never ends just short of the deadline and spins.
             const auto waitMs =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-            const int ready = poll(&pfd, 1, waitMs > INT_MAX ? INT_MAX : static_cast<int>(waitMs));
+            const int ready = poll(pfds, abortFd >= 0 ? 2 : 1,
+                                   waitMs > INT_MAX ? INT_MAX : static_cast<int>(waitMs));
+            if (g_bAborted.load()) return fail(IP_GENERAL_FAILURE);
             if (ready < 0 && errno != EINTR) return fail(IP_GENERAL_FAILURE);
-            if (ready <= 0) continue;
+            if (ready <= 0 || pfd.revents == 0) continue;
         }
         bWait = true;
 
@@ -297,6 +322,17 @@ DWORD QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD r
         }
         return 1;
     }
+}
+
+void QvIcmpAbort() {
+    const int savedErrno = errno;
+    g_bAborted.store(true);
+    const int wakeFd = g_nAbortWakeFd.load();
+    const char byte = 1;
+    if (wakeFd >= 0) {
+        [[maybe_unused]] const auto written = write(wakeFd, &byte, 1);
+    }
+    errno = savedErrno;
 }
 
 bool QvIcmpIsRawHandle(HANDLE hIcmp) {

@@ -16,6 +16,10 @@ DWORD QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD r
                      IP_OPTION_INFORMATION* requestOptions, void* replyBuffer, DWORD replySize,
                      DWORD timeout);
 
+// Ends the echo wait under way at once and makes every later one fail unsent, as does every
+// later IcmpCreateFile: the process is ending. Async-signal-safe, callable from any thread.
+void QvIcmpAbort();
+
 // Whether the handle sends through a raw socket rather than a datagram one.
 bool QvIcmpIsRawHandle(HANDLE hIcmp);
 

@@ -16,6 +16,8 @@ public:
 
     virtual void Show(int nCmdShow) = 0;
     virtual bool IsVisible() const = 0;
+    // Shown but minimised by the user or the window manager.
+    virtual bool IsMinimized() const = 0;
     virtual void SetForeground() = 0;
     virtual void SetIcon(HICON icon, bool bBig) = 0;
     virtual void SetTitle(const CString& text) = 0;
@@ -53,6 +55,18 @@ std::unique_ptr<CWndImpl> CreateDialogImpl(CWnd& owner, const CDialogTemplate& t
 // Ends the message loop once the current handler has returned.
 void AfxPostQuitMessage(int nExitCode);
 
-// Runs the message loop until a quit message; returns its code. While it runs, a request to
-// end the process from outside (SIGTERM, SIGINT) reaches mainWnd as WM_CLOSE.
+// Requests from outside to end the process (SIGTERM, SIGINT, SIGHUP on Linux): from
+// AfxBeginEndWatch to AfxEndEndWatch such a request no longer kills the process. While the
+// message loop runs it reaches the main window as WM_CLOSE; before that, during start-up, it
+// closes any box that is open and AfxEndRequested tells the start-up code to give up.
+void AfxBeginEndWatch();
+void AfxEndEndWatch();
+bool AfxEndRequested();
+
+// Called at the very moment of an end request, whatever the program is doing, so that work
+// blocking the loop (an echo request waiting for its answer) can be cut short. It runs in a
+// signal handler: it may only do what is async-signal-safe. Null for none.
+void AfxSetEndInterrupt(void (*pfnInterrupt)());
+
+// Runs the message loop until a quit message; returns its code.
 int AfxRunMessageLoop(CWnd& mainWnd);
