@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -57,8 +58,17 @@ QMessageBox::Icon BoxIcon(UINT type) {
 
 }  // namespace
 
-CQtPlatform::CQtPlatform() = default;
-CQtPlatform::~CQtPlatform() = default;
+CQtPlatform::CQtPlatform() {
+    // An end request from outside must not wait for an echo that may never come.
+    AfxSetEndInterrupt(&QvIcmpAbort);
+}
+CQtPlatform::~CQtPlatform() {
+    AfxSetEndInterrupt(nullptr);
+    // A tray icon removed in the last handler was only scheduled for deletion, and the loop
+    // that would have deleted it has ended.
+    m_pTrayIcon.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 CString CQtPlatform::GetAppName() const {
     return FromQtString(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
@@ -186,7 +196,18 @@ BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) {
         m_pTrayIcon->setToolTip(
             QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip)))));
     m_pTrayIcon->show();
+    ShowTrayChangeNow();
     return QSystemTrayIcon::isSystemTrayAvailable() ? TRUE : FALSE;
+}
+
+void CQtPlatform::ShowTrayChangeNow() {
+    // The shell has the new picture once the call returns, and the caller may block the loop
+    // for seconds right after (a probe). An icon docked in a tray host (XEmbed) is a widget
+    // of ours that would only repaint once the loop runs again: paint it now, which also
+    // hands it to the display.
+    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+        if (pWidget->inherits("QSystemTrayIconSys") && pWidget->isVisible()) pWidget->repaint();
+    }
 }
 
 HICON CQtPlatform::LoadIcon(UINT resourceId, int cx, int cy) {
@@ -200,13 +221,24 @@ BOOL CQtPlatform::PlaySound(const char* name, DWORD /*flags*/) {
     if (!m_bSoundLoaded) {
         m_bSoundLoaded = true;
         QLibrary module(QCoreApplication::applicationDirPath() + "/" + kSoundModuleName);
-        m_pfnSoundPlay = reinterpret_cast<PFN_QvSoundPlay>(module.resolve(kSoundPlayEntry));
+        const auto pfnCreate =
+            reinterpret_cast<PFN_QvSoundCreate>(module.resolve(kSoundCreateEntry));
+        const auto pfnPlay = reinterpret_cast<PFN_QvSoundPlay>(module.resolve(kSoundPlayEntry));
+        const auto pfnDestroy =
+            reinterpret_cast<PFN_QvSoundDestroy>(module.resolve(kSoundDestroyEntry));
+        CQtSound* pSound = pfnCreate != nullptr && pfnPlay != nullptr && pfnDestroy != nullptr
+                               ? pfnCreate()
+                               : nullptr;
         // Without it the probes go on silently; say so once.
-        if (m_pfnSoundPlay == nullptr)
+        if (pSound == nullptr)
             std::fprintf(stderr, "%s: no sound: %s\n", GetAppName().c_str(),
-                         qPrintable(module.errorString()));
+                         module.isLoaded() ? "the sound module is incomplete"
+                                           : qPrintable(module.errorString()));
+        m_sound.pSound = pSound;
+        m_sound.pfnPlay = pfnPlay;
+        m_sound.pfnDestroy = pfnDestroy;
     }
-    return m_pfnSoundPlay != nullptr && m_pfnSoundPlay(name) ? TRUE : FALSE;
+    return m_sound.pSound != nullptr && m_sound.pfnPlay(m_sound.pSound, name) ? TRUE : FALSE;
 }
 
 int CQtPlatform::MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) {

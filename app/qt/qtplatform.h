@@ -8,6 +8,7 @@
 
 #include "platform.h"
 
+class CQtSound;
 class QSystemTrayIcon;
 class QTimer;
 
@@ -42,10 +43,25 @@ public:
     CString GetCurrentDirectory() override;
 
 private:
+    // Makes a change of the tray picture visible before the caller goes on.
+    static void ShowTrayChangeNow();
+
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
     CString m_strLoadLibraryError;
-    // The sound module's entry point, looked up on the first request.
+    // The sound module's player, made on the first request and destroyed with the platform,
+    // while the toolkit is still there.
+    struct CSoundPlayer {
+        CQtSound* pSound = nullptr;
+        bool (*pfnPlay)(CQtSound*, const char*) = nullptr;
+        void (*pfnDestroy)(CQtSound*) = nullptr;
+        CSoundPlayer() = default;
+        CSoundPlayer(const CSoundPlayer&) = delete;
+        CSoundPlayer& operator=(const CSoundPlayer&) = delete;
+        ~CSoundPlayer() {
+            if (pSound != nullptr) pfnDestroy(pSound);
+        }
+    };
     bool m_bSoundLoaded = false;
-    bool (*m_pfnSoundPlay)(const char*) = nullptr;
+    CSoundPlayer m_sound;
     std::unique_ptr<QSystemTrayIcon> m_pTrayIcon;
 };

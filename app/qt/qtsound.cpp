@@ -4,6 +4,7 @@
 
 #include <QSoundEffect>
 #include <QUrl>
+#include <new>
 
 namespace {
 
@@ -28,8 +29,10 @@ bool CQtSound::Play(const char* pszName) {
     return true;
 }
 
-// One player for the process, made on the first request and gone with the module.
-extern "C" Q_DECL_EXPORT bool QvSoundPlay(const char* pszName) {
-    static CQtSound sound;
-    return sound.Play(pszName);
+extern "C" Q_DECL_EXPORT CQtSound* QvSoundCreate() { return new (std::nothrow) CQtSound; }
+
+extern "C" Q_DECL_EXPORT bool QvSoundPlay(CQtSound* pSound, const char* pszName) {
+    return pSound != nullptr && pSound->Play(pszName);
 }
+
+extern "C" Q_DECL_EXPORT void QvSoundDestroy(CQtSound* pSound) { delete pSound; }

@@ -24,9 +24,15 @@ private:
 
 // The sound lives in a module of its own, loaded on the first request: the multimedia
 // libraries it needs cost an idle program with the sound off nothing. These are its entry
-// points.
+// points. The player holds Qt Multimedia's resources, so its owner must destroy it while the
+// application object still exists: never from an exit handler, where the toolkit's own
+// globals may already be gone.
 extern "C" {
-using PFN_QvSoundPlay = bool (*)(const char* pszName);
+using PFN_QvSoundCreate = CQtSound* (*)();
+using PFN_QvSoundPlay = bool (*)(CQtSound* pSound, const char* pszName);
+using PFN_QvSoundDestroy = void (*)(CQtSound* pSound);
 }
 inline constexpr char kSoundModuleName[] = "quorvane_sound";
+inline constexpr char kSoundCreateEntry[] = "QvSoundCreate";
 inline constexpr char kSoundPlayEntry[] = "QvSoundPlay";
+inline constexpr char kSoundDestroyEntry[] = "QvSoundDestroy";
