@@ -6,7 +6,7 @@ set -euo pipefail
 # The one list of build/test dependencies; keep it here so it is easy to audit.
 PACKAGES=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-multimedia-dev libgl-dev fonts-dejavu-core
+    qt6-base-dev qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
     iproute2 util-linux tcpdump
     clang libclang-rt-14-dev libbenchmark-dev
     strace xvfb nftables

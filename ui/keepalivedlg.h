@@ -59,6 +59,8 @@ protected:
 
     // Sets the tray picture to one of the icon resources, with the program's tip.
     void SetTrayIcon(UINT nIconId, DWORD dwMessage = NIM_MODIFY);
+    // Shows the dialog, restored if it was minimised, in front of the other windows.
+    void ShowInFront();
     // Starts the keep-alive cycle: the first tick probes entry 0.
     void StartCycle();
     void StopCycle();

@@ -32,8 +32,20 @@ void CKeepAliveDlg::SetTrayIcon(UINT nIconId, DWORD dwMessage) {
                kTrayTip);
 }
 
+void CKeepAliveDlg::ShowInFront() {
+    // A minimised window is shown by being restored.
+    ShowWindow(IsIconic() ? SW_RESTORE : SW_SHOW);
+    SetForegroundWindow();
+}
+
 LRESULT CKeepAliveDlg::OnTrayNotify(WPARAM /*wParam*/, LPARAM lParam) {
-    if (!m_bTrayClicks) return 0;
+    if (!m_bTrayClicks) {
+        // The dialog open for editing may have been minimised or buried under other windows
+        // since, and without a taskbar the icon is the only way back to it: bring it in
+        // front, and change nothing else.
+        if (lParam == WM_LBUTTONDOWN && IsWindowVisible()) ShowInFront();
+        return 0;
+    }
     if (lParam == WM_LBUTTONDOWN) {
         // Open for editing: the cycle stops until OK.
         StopCycle();
@@ -41,8 +53,7 @@ LRESULT CKeepAliveDlg::OnTrayNotify(WPARAM /*wParam*/, LPARAM lParam) {
         m_bTrayClicks = FALSE;
         m_strNewServer.clear();
         UpdateData(FALSE);
-        ShowWindow(SW_SHOW);
-        SetForegroundWindow();
+        ShowInFront();
         SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(IDC_DELAY)), TRUE);
     } else if (lParam == WM_RBUTTONDOWN) {
         m_bTrayClicks = FALSE;

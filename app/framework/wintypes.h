@@ -52,6 +52,7 @@ constexpr int IDCANCEL = 2;
 
 constexpr int SW_HIDE = 0;
 constexpr int SW_SHOW = 5;
+constexpr int SW_RESTORE = 9;  // shown, and no longer minimised
 
 constexpr int LB_ERR = -1;
 

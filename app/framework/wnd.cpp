@@ -74,6 +74,11 @@ BOOL CWnd::IsWindowVisible() const {
     return impl != nullptr && m_pOwnerDlg == nullptr && impl->IsVisible() ? TRUE : FALSE;
 }
 
+BOOL CWnd::IsIconic() const {
+    CWndImpl* impl = Impl();
+    return impl != nullptr && m_pOwnerDlg == nullptr && impl->IsMinimized() ? TRUE : FALSE;
+}
+
 BOOL CWnd::SetForegroundWindow() {
     CWndImpl* impl = Impl();
     if (impl == nullptr) return FALSE;

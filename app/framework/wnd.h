@@ -28,6 +28,8 @@ public:
 
     BOOL ShowWindow(int nCmdShow);
     BOOL IsWindowVisible() const;
+    // Minimised (a minimised window still counts as visible).
+    BOOL IsIconic() const;
     BOOL SetForegroundWindow();
     virtual BOOL DestroyWindow();
 

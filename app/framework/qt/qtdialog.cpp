@@ -2,6 +2,9 @@
 // dialog-unit positions, every user action turned into the window message the program's
 // handlers expect.
 
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -13,6 +16,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -20,6 +25,30 @@
 #include "framework/qt/qtbackend.h"
 
 namespace {
+
+// The frame of a dialog as its template gives it: a caption and a border; no system menu, so
+// no minimise, maximise or close box; it can be moved, not resized. A window manager that
+// closes it all the same sends a close request, which the dialog handles as ever. Qt tells an X11
+// window manager the functions only and leaves the decorations to its taste, which is every button
+// there is, so the hint is stated here in full.
+void SetDialogFrame(QWidget& widget) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) return;
+    xcb_connection_t* connection = x11->connection();
+    static constexpr char kName[] = "_MOTIF_WM_HINTS";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, sizeof kName - 1, kName), nullptr);
+    if (atom == nullptr) return;
+    constexpr std::uint32_t kHintFunctions = 1, kHintDecorations = 2;
+    constexpr std::uint32_t kFunctionMove = 4;
+    constexpr std::uint32_t kDecorationBorder = 2, kDecorationTitle = 8;
+    const std::uint32_t hints[5] = {kHintFunctions | kHintDecorations, kFunctionMove,
+                                    kDecorationBorder | kDecorationTitle, 0, 0};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE,
+                        static_cast<xcb_window_t>(widget.winId()), atom->atom, atom->atom, 32, 5,
+                        hints);
+    std::free(atom);
+}
 
 class CQtDialogWidget : public QDialog {
 public:
@@ -74,11 +103,14 @@ public:
     void Show(int nCmdShow) override {
         if (nCmdShow == SW_HIDE) {
             if (m_widget) m_widget->hide();
+        } else if (nCmdShow == SW_RESTORE) {
+            Widget()->showNormal();
         } else {
             Widget()->show();
         }
     }
     bool IsVisible() const override { return m_widget && m_widget->isVisible(); }
+    bool IsMinimized() const override { return IsVisible() && m_widget->isMinimized(); }
     bool IsRealized() const { return m_widget != nullptr; }
     void SetForeground() override {
         // A hidden dialog has nothing to bring forward (the About box may ask for it).
@@ -271,6 +303,7 @@ void CQtDialogImpl::Realize() {
     m_widget->setWindowTitle(QtString(m_title));
     if (m_nIconId != 0) m_widget->setWindowIcon(QtIconOf(m_nIconId));
     m_widget->setSizeGripEnabled(false);
+    SetDialogFrame(*m_widget);
 
     QFont font(QString::fromLatin1(m_template.pszFont), m_template.nPointSize);
     font.setStyleHint(QFont::SansSerif);
