@@ -1,0 +1,213 @@
+#pragma once
+// What the real program puts on the wire in the loopback-only namespace, and the firewall
+// rules that make a server silent there. Header-only: shared by the end-to-end tests.
+
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/ip.h>
+#include <netinet/ip_icmp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+#include <csignal>
+
+struct CSeen {
+    QString strDestination;
+    double seconds;  // since the capture started
+};
+
+// Every echo request leaving through lo, seen before any firewall rule can drop it.
+class CCapture {
+public:
+    CCapture() {
+        m_fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
+        if (m_fd < 0) return;
+        sockaddr_ll where{};
+        where.sll_family = AF_PACKET;
+        where.sll_protocol = htons(ETH_P_IP);
+        where.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        m_clock.start();
+    }
+    ~CCapture() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    CCapture(const CCapture&) = delete;
+    CCapture& operator=(const CCapture&) = delete;
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Collects until the given number of seconds has passed since the capture started.
+    void RunUntil(double seconds) {
+        for (;;) {
+            const qint64 left = static_cast<qint64>(seconds * 1000) - m_clock.elapsed();
+            if (left <= 0) return;
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+            unsigned char packet[2048];
+            sockaddr_ll from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t n = ::recvfrom(m_fd, packet, sizeof packet, 0,
+                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
+            // Taken as it arrives on lo, before any firewall rule; some kernels also show
+            // the outgoing copy, which would count it twice.
+            if (n < 20 || from.sll_pkttype != PACKET_HOST) continue;
+            const auto* ip = reinterpret_cast<const iphdr*>(packet);
+            const std::size_t header = ip->ihl * 4u;
+            if (ip->protocol != IPPROTO_ICMP || n < static_cast<ssize_t>(header + 8) ||
+                packet[header] != ICMP_ECHO)
+                continue;
+            in_addr destination{ip->daddr};
+            m_seen.push_back(
+                {QString::fromLatin1(inet_ntoa(destination)), m_clock.elapsed() / 1000.0});
+        }
+    }
+
+    // Collects until a request to one of the addresses has been seen, or the seconds pass.
+    bool RunUntilSeen(const QStringList& addresses, double seconds) {
+        while (To(addresses).isEmpty() && m_clock.elapsed() < seconds * 1000)
+            RunUntil(m_clock.elapsed() / 1000.0 + 0.1);
+        return !To(addresses).isEmpty();
+    }
+
+    // The requests to the given addresses, in order.
+    QVector<CSeen> To(const QStringList& addresses) const {
+        QVector<CSeen> seen;
+        for (const CSeen& s : m_seen) {
+            if (addresses.contains(s.strDestination)) seen.push_back(s);
+        }
+        return seen;
+    }
+
+private:
+    int m_fd = -1;
+    QElapsedTimer m_clock;
+    QVector<CSeen> m_seen;
+};
+
+inline QStringList Destinations(const QVector<CSeen>& seen) {
+    QStringList list;
+    for (const CSeen& s : seen) list << s.strDestination;
+    return list;
+}
+
+// Echo requests to the given addresses are dropped by this namespace's firewall while the
+// rule lives.
+class CSilentServers {
+public:
+    explicit CSilentServers(const QStringList& addresses) {
+        Nft({"delete", "table", "inet", "qvtest"});
+        m_bOk = Nft({"add", "table", "inet", "qvtest"}) &&
+                Nft({"add", "chain", "inet", "qvtest", "input",
+                     "{ type filter hook input priority 0; }"}) &&
+                Nft({"add", "rule", "inet", "qvtest", "input", "ip", "daddr",
+                     "{ " + addresses.join(", ") + " }", "icmp", "type", "echo-request", "drop"});
+    }
+    ~CSilentServers() { Nft({"delete", "table", "inet", "qvtest"}); }
+    CSilentServers(const CSilentServers&) = delete;
+    CSilentServers& operator=(const CSilentServers&) = delete;
+    bool IsSet() const { return m_bOk; }
+
+private:
+    static bool Nft(const QStringList& args) {
+        QProcess nft;
+        nft.start("nft", args);
+        return nft.waitForFinished(5000) && nft.exitStatus() == QProcess::NormalExit &&
+               nft.exitCode() == 0;
+    }
+    bool m_bOk = false;
+};
+
+// What a memory checker, the sanitizers or glibc print when the heap is corrupt or leaks;
+// empty when the output holds none of it.
+inline QString MemoryErrorIn(const QByteArray& output) {
+    static const char* const kSigns[] = {
+        "AddressSanitizer", "LeakSanitizer", "runtime error:",  "malloc",
+        "corrupted",        "double free",   "free(): invalid", "Segmentation fault"};
+    for (const char* sign : kSigns) {
+        const qsizetype at = output.indexOf(sign);
+        if (at >= 0) return QString::fromUtf8(output.mid(qMax<qsizetype>(0, at - 200), 800));
+    }
+    return {};
+}
+
+// The real program, started in a working directory of its own with the given list file.
+// Without a display of its own choosing it runs with none (offscreen).
+class CProgram {
+public:
+    explicit CProgram(const QByteArray& listFile, const QString& strDisplay = {},
+                      const QStringList& wrapper = {}) {
+        QFile file(m_dir.path() + "/Quorvane.Lst");
+        if (file.open(QIODevice::WriteOnly)) file.write(listFile);
+        file.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (strDisplay.isEmpty()) {
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            env.insert("QT_QPA_PLATFORM", "xcb");
+            env.insert("DISPLAY", strDisplay);
+        }
+        m_process.setProcessEnvironment(env);
+        m_process.setWorkingDirectory(m_dir.path());
+        QStringList command = wrapper;
+        command << QStringLiteral(QV_QUORVANE_PATH);
+        m_process.start(command.takeFirst(), command);
+    }
+    ~CProgram() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    CProgram(const CProgram&) = delete;
+    CProgram& operator=(const CProgram&) = delete;
+
+    bool Started() { return m_process.waitForStarted(); }
+    void Signal(int nSignal) { ::kill(static_cast<pid_t>(m_process.processId()), nSignal); }
+    // Waits for the end; true when it ended on its own with exit code 0.
+    bool EndsWithZero(int nMs) {
+        return m_process.waitForFinished(nMs) && m_process.exitStatus() == QProcess::NormalExit &&
+               m_process.exitCode() == 0;
+    }
+    // Ends it as the session would: SIGTERM, then a clean exit with nothing reported.
+    bool EndCleanly() {
+        m_process.terminate();
+        return EndsWithZero(5000) && MemoryError().isEmpty();
+    }
+    QString Outcome() {
+        m_stderr += m_process.readAllStandardError();
+        return QStringLiteral("state %1, exit status %2, code %3; stderr:\n%4")
+            .arg(m_process.state())
+            .arg(m_process.exitStatus())
+            .arg(m_process.exitCode())
+            .arg(QString::fromUtf8(m_stderr));
+    }
+    // What the memory checkers or glibc said on its standard error; empty when nothing.
+    QString MemoryError() {
+        m_stderr += m_process.readAllStandardError();
+        return MemoryErrorIn(m_stderr);
+    }
+    QString Dir() const { return m_dir.path(); }
+    QStringList Files() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden); }
+    QByteArray ListFile() const {
+        QFile file(m_dir.path() + "/Quorvane.Lst");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_stderr;
+};
