@@ -1,5 +1,5 @@
 // Loads a list file of 10,000 servers into the dialog's list and saves it again, on the real
-// file system, and prints the median times.  Run: build/dev/bench/bench_listfile [runs]
+// file system, and prints the median times.  Run: build/release/bench/bench_listfile [runs]
 
 #include <unistd.h>
 

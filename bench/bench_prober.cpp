@@ -1,7 +1,7 @@
 // Measures, in one run, TryPing to 127.0.0.1 (an ICMP socket opened and closed every time)
 // against a bare echo exchange on one socket kept open, and prints the medians; for each socket
 // kind this namespace lets it switch to. Run it in the private network namespace:
-//   scripts/in-netns.sh build/dev/bench/bench_prober [rounds]
+//   scripts/in-netns.sh build/release/bench/bench_prober [rounds]
 
 #include <arpa/inet.h>
 #include <net/if.h>

@@ -1,6 +1,6 @@
 // One keep-alive tick with 10 and with 10,000 servers, every echo answered at once by the
 // recording platform: the cost of the tick itself must not grow with the list.
-// Run: build/dev/bench/bench_tick [ticks]
+// Run: build/release/bench/bench_tick [ticks]
 
 #include <QApplication>
 #include <QElapsedTimer>

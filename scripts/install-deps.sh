@@ -9,7 +9,7 @@ PACKAGES=(
     qt6-base-dev qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
     iproute2 util-linux tcpdump
     clang libclang-rt-14-dev libbenchmark-dev
-    strace xvfb nftables
+    strace xvfb dbus-daemon nftables icewm xdotool
 )
 
 # A package counts as present only when dpkg reports it fully installed

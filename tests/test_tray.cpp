@@ -102,6 +102,19 @@ void CTestTray::ClicksIgnoredWhileOpen() {
     QCOMPARE(m_platform->m_trayCalls.size(), calls);
     // The edit was not reloaded from the members.
     QCOMPARE(m_dlg->GetDlgItem(IDC_DELAY)->GetWindowText(), CString("25"));
+    // Minimised meanwhile, it comes back with a left click, still as the user left it; the
+    // cycle stays stopped.
+    QWidget* widget = QtWidgetOf(m_dlg.get());
+    widget->showMinimized();
+    QVERIFY(m_dlg->IsIconic());
+    Click(WM_RBUTTONDOWN);
+    QVERIFY(m_dlg->IsIconic());
+    Click(WM_LBUTTONDOWN);
+    QVERIFY(!m_dlg->IsIconic());
+    QVERIFY(m_dlg->IsWindowVisible());
+    QCOMPARE(m_dlg->GetDlgItem(IDC_DELAY)->GetWindowText(), CString("25"));
+    QCOMPARE(m_platform->m_trayCalls.size(), calls);
+    QVERIFY(!m_dlg->m_bCycling && !m_dlg->m_bTrayClicks);
     // Other mouse messages never do anything.
     m_dlg->m_bTrayClicks = TRUE;
     Click(WM_LBUTTONDBLCLK);

@@ -144,23 +144,23 @@ inline QString MemoryErrorIn(const QByteArray& output) {
 }
 
 // The real program, started in a working directory of its own with the given list file.
-// Without a display of its own choosing it runs with none (offscreen).
+// desktop: the environment of the desktop session it runs in ("NAME=value"); without one it
+// runs with no display (offscreen). wrapper: a command that runs it.
 class CProgram {
 public:
-    explicit CProgram(const QByteArray& listFile, const QString& strDisplay = {},
+    explicit CProgram(const QByteArray& listFile, const QStringList& desktop = {},
                       const QStringList& wrapper = {}) {
         QFile file(m_dir.path() + "/Quorvane.Lst");
         if (file.open(QIODevice::WriteOnly)) file.write(listFile);
         file.close();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (strDisplay.isEmpty()) {
-            env.insert("QT_QPA_PLATFORM", "offscreen");
-        } else {
-            env.insert("QT_QPA_PLATFORM", "xcb");
-            env.insert("DISPLAY", strDisplay);
-        }
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        for (const QString& setting : desktop)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
         m_process.setProcessEnvironment(env);
         m_process.setWorkingDirectory(m_dir.path());
+        // To a file, not a pipe: nothing has to drain it while the program runs.
+        m_process.setStandardErrorFile(m_log.filePath("stderr"));
         QStringList command = wrapper;
         command << QStringLiteral(QV_QUORVANE_PATH);
         m_process.start(command.takeFirst(), command);
@@ -186,18 +186,18 @@ public:
         m_process.terminate();
         return EndsWithZero(5000) && MemoryError().isEmpty();
     }
-    QString Outcome() {
-        m_stderr += m_process.readAllStandardError();
+    QString Outcome() const {
         return QStringLiteral("state %1, exit status %2, code %3; stderr:\n%4")
             .arg(m_process.state())
             .arg(m_process.exitStatus())
             .arg(m_process.exitCode())
-            .arg(QString::fromUtf8(m_stderr));
+            .arg(QString::fromUtf8(StdErr()));
     }
     // What the memory checkers or glibc said on its standard error; empty when nothing.
-    QString MemoryError() {
-        m_stderr += m_process.readAllStandardError();
-        return MemoryErrorIn(m_stderr);
+    QString MemoryError() const { return MemoryErrorIn(StdErr()); }
+    QByteArray StdErr() const {
+        QFile file(m_log.filePath("stderr"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     QString Dir() const { return m_dir.path(); }
     QStringList Files() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden); }
@@ -208,6 +208,6 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_log;
     QProcess m_process;
-    QByteArray m_stderr;
 };

@@ -115,6 +115,8 @@ public:
     void SetForeground() override {
         // A hidden dialog has nothing to bring forward (the About box may ask for it).
         if (!m_widget || !m_widget->isVisible()) return;
+        // Without a display there is no stacking order to change.
+        if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
         m_widget->raise();
         m_widget->activateWindow();
     }
