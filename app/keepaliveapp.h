@@ -3,7 +3,7 @@
 // ICMP library; tears both down at the end.
 
 #include "framework/winapp.h"
-#include "icmpapi.h"
+#include "icmplib.h"
 
 class CKeepAliveDlg;
 

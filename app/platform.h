@@ -13,12 +13,15 @@
 
 class CWnd;
 
+#ifndef _WIN32
 // Module handle of a loaded library; null when the library could not be loaded.
 struct CModule;
 using HMODULE = CModule*;
+#endif
 
-// The notification-area record, filled afresh for every call.
-struct NOTIFYICONDATA {
+// The notification-area record, filled afresh for every call: the system's 88-byte record,
+// with the window as the program knows it.
+struct CNotifyIconData {
     DWORD cbSize = 88;
     CWnd* hWnd = nullptr;
     UINT uID = 0;
@@ -75,7 +78,7 @@ public:
 
     // Notification icon: mouse events on it reach hWnd as uCallbackMessage with the mouse
     // message in lParam; the shell keeps its own copy of the icon.
-    virtual BOOL ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) = 0;
+    virtual BOOL ShellNotifyIcon(DWORD message, const CNotifyIconData& data) = 0;
 
     // Icons: a fresh handle per call, released with DestroyIcon.
     virtual HICON LoadIcon(UINT resourceId, int cx, int cy) = 0;
@@ -102,6 +105,11 @@ public:
     virtual int DeleteFile(const CString& path) = 0;
     // Empty when the system cannot tell.
     virtual CString GetCurrentDirectory() = 0;
+    // Paths in the system's own way: a name inside a directory (joined with the system's
+    // separator, as is, even after a separator that ends the directory), and whether a path
+    // stands on its own rather than from the working directory.
+    virtual CString JoinPath(const CString& strDirectory, const CString& strName) const = 0;
+    virtual bool IsAbsolutePath(const CString& strPath) const = 0;
 
     // Message boxes: modal; the program's windows keep getting their messages while open.
     virtual int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) = 0;

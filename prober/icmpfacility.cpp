@@ -216,7 +216,7 @@ CEchoAnswer ReadRaw(int fd, BYTE* pBuffer, const CEchoRequest& request) {
 
 }  // namespace
 
-HANDLE QvIcmpCreateFile() {
+HANDLE WINAPI QvIcmpCreateFile() {
     if (g_bAborted.load()) return INVALID_HANDLE_VALUE;
     bool bRaw = false;
     const int fd = OpenIcmpSocket(bRaw);
@@ -246,7 +246,7 @@ HANDLE QvIcmpCreateFile() {
     return pSocket;
 }
 
-BOOL QvIcmpCloseHandle(HANDLE hIcmp) {
+BOOL WINAPI QvIcmpCloseHandle(HANDLE hIcmp) {
     CIcmpSocket* pSocket = SocketOf(hIcmp);
     if (pSocket == nullptr) return FALSE;
     // Linux releases the descriptor even when close is interrupted.
@@ -255,9 +255,9 @@ BOOL QvIcmpCloseHandle(HANDLE hIcmp) {
     return bClosed ? TRUE : FALSE;
 }
 
-DWORD QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD requestSize,
-                     IP_OPTION_INFORMATION* requestOptions, void* replyBuffer, DWORD replySize,
-                     DWORD timeout) {
+DWORD WINAPI QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD requestSize,
+                            IP_OPTION_INFORMATION* requestOptions, void* replyBuffer,
+                            DWORD replySize, DWORD timeout) {
     // Without room for the record and the echoed data nothing could be reported.
     if (replyBuffer == nullptr || replySize < sizeof(ICMP_ECHO_REPLY) + requestSize) return 0;
     auto fail = [&](DWORD dwStatus) {

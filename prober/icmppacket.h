@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "icmpapi.h"
+#include "icmplib.h"
 
 // Status values of the reply record, with the system ICMP library's numbers.
 constexpr DWORD IP_SUCCESS = 0;

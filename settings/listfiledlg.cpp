@@ -20,7 +20,7 @@ constexpr std::uint64_t kMaxListFileBytes = 16u << 20;
 
 void CKeepAliveDlg::LoadListFile() {
     // No fixed buffer: any working directory the system reports will do.
-    m_strListPath = Platform().GetCurrentDirectory() + "/" + kListFileName;
+    m_strListPath = Platform().JoinPath(Platform().GetCurrentDirectory(), kListFileName);
     m_bCycling = FALSE;
     m_bSound = TRUE;
 
@@ -64,7 +64,7 @@ void CKeepAliveDlg::SaveListFile() {
     const CString text = FormatListFile(m_nDelay, m_bCycleOnNoContact, m_bSound, servers);
 
     // A list file that is a link stays one: the text goes where the link leads.
-    const CString listPath = Platform().GetCurrentDirectory() + "/" + kListFileName;
+    const CString listPath = Platform().JoinPath(Platform().GetCurrentDirectory(), kListFileName);
     CString target;
     if (const int error = Platform().ResolveSavePath(listPath, target))
         throw CFileException(error, listPath);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "framework/wnd.h"
-#include "icmpapi.h"
+#include "icmplib.h"
 
 struct CModule {};
 
@@ -25,7 +25,7 @@ CString Dotted(IPAddr address) {
            std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
 }
 
-HANDLE FakeIcmpCreateFile() {
+HANDLE WINAPI FakeIcmpCreateFile() {
     CFakePlatform* pFake = g_pActiveFake;
     if (pFake == nullptr) return INVALID_HANDLE_VALUE;
     pFake->m_events.emplace_back("IcmpCreateFile");
@@ -34,7 +34,7 @@ HANDLE FakeIcmpCreateFile() {
     return &g_fakeIcmpHandle;
 }
 
-BOOL FakeIcmpCloseHandle(HANDLE hIcmp) {
+BOOL WINAPI FakeIcmpCloseHandle(HANDLE hIcmp) {
     CFakePlatform* pFake = g_pActiveFake;
     if (pFake == nullptr) return FALSE;
     pFake->m_events.emplace_back("IcmpCloseHandle");
@@ -44,9 +44,9 @@ BOOL FakeIcmpCloseHandle(HANDLE hIcmp) {
     return pFake->m_bIcmpCloseFails ? FALSE : TRUE;
 }
 
-DWORD FakeIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD requestSize,
-                       IP_OPTION_INFORMATION* requestOptions, void* replyBuffer, DWORD replySize,
-                       DWORD timeout) {
+DWORD WINAPI FakeIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD requestSize,
+                              IP_OPTION_INFORMATION* requestOptions, void* replyBuffer,
+                              DWORD replySize, DWORD timeout) {
     CFakePlatform* pFake = g_pActiveFake;
     if (pFake == nullptr) return 0;
     const CString strDestination = Dotted(destination);
@@ -136,7 +136,7 @@ void CFakePlatform::SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) {
 
 void CFakePlatform::KillTimer(CWnd& wnd, UINT_PTR id) { m_timers.erase({&wnd, id}); }
 
-BOOL CFakePlatform::ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) {
+BOOL CFakePlatform::ShellNotifyIcon(DWORD message, const CNotifyIconData& data) {
     m_trayCalls.push_back({message, data.uID, data.uFlags, data.uCallbackMessage,
                            data.hIcon != nullptr ? data.hIcon->nResourceId : 0, data.szTip});
     return TRUE;

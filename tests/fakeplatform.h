@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "icmpapi.h"
+#include "icmplib.h"
 #include "platform.h"
 
 class CFakePlatform : public CPlatform {
@@ -113,7 +113,7 @@ public:
     std::optional<std::uint32_t> GetHostByName(const CString& name) override;
     void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) override;
     void KillTimer(CWnd& wnd, UINT_PTR id) override;
-    BOOL ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) override;
+    BOOL ShellNotifyIcon(DWORD message, const CNotifyIconData& data) override;
     HICON LoadIcon(UINT resourceId, int cx, int cy) override;
     void DestroyIcon(HICON icon) override;
     BOOL PlaySound(const char* name, DWORD flags) override;
@@ -126,4 +126,11 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override { return m_strCwd; }
+    // Paths as on a POSIX system.
+    CString JoinPath(const CString& strDirectory, const CString& strName) const override {
+        return strDirectory + "/" + strName;
+    }
+    bool IsAbsolutePath(const CString& strPath) const override {
+        return !strPath.empty() && strPath.front() == '/';
+    }
 };

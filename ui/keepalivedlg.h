@@ -3,7 +3,7 @@
 
 #include "framework/dialog.h"
 #include "framework/listbox.h"
-#include "icmpapi.h"
+#include "icmplib.h"
 
 constexpr UINT ID_PING_TIMER = 1;
 constexpr UINT WM_TRAYNOTIFY = WM_APP + 100;

@@ -14,7 +14,7 @@ constexpr int kTrayIconSize = 16;
 }  // namespace
 
 BOOL CKeepAliveDlg::NotifyTray(DWORD dwMessage, UINT uID, HICON hIcon, const char* pszTip) {
-    NOTIFYICONDATA tnd;
+    CNotifyIconData tnd;
     tnd.hWnd = this;
     tnd.uID = uID;
     tnd.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;

@@ -56,7 +56,7 @@ bool AfxParseInt(const CString& text, int& value) {
 CString AfxLeftChars(const CString& text, int n) {
     std::size_t i = 0;
     for (int count = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+        if (AfxIsCharStart(text[i])) {
             if (count == n) break;
             ++count;
         }
@@ -66,8 +66,8 @@ CString AfxLeftChars(const CString& text, int n) {
 
 int AfxCharCount(const CString& text) {
     int count = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) != 0x80) ++count;
+    for (char c : text) {
+        if (AfxIsCharStart(c)) ++count;
     }
     return count;
 }

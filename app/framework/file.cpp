@@ -1,45 +1,6 @@
 #include "framework/file.h"
 
-#include <cerrno>
-
 namespace {
-
-CFileException::Cause CauseOf(int nOsError) {
-    switch (nOsError) {
-        case ENOENT:
-            return CFileException::fileNotFound;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case ELOOP:
-            return CFileException::badPath;
-        case EMFILE:
-        case ENFILE:
-            return CFileException::tooManyOpenFiles;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return CFileException::accessDenied;
-        case EBADF:
-            return CFileException::invalidFile;
-        case ESPIPE:
-            return CFileException::badSeek;
-        case EIO:
-            return CFileException::hardIO;
-        case ETXTBSY:
-        case EBUSY:
-            return CFileException::sharingViolation;
-        case EAGAIN:
-        case EDEADLK:
-        case ENOLCK:
-            return CFileException::lockViolation;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return CFileException::diskFull;
-        default:
-            return CFileException::generic;
-    }
-}
 
 const char* TextOf(CFileException::Cause cause) {
     switch (cause) {
@@ -76,7 +37,12 @@ const char* TextOf(CFileException::Cause cause) {
 }  // namespace
 
 CFileException::CFileException(int nOsError, CString strFileName)
-    : m_cause(CauseOf(nOsError)), m_lOsError(nOsError), m_strFileName(std::move(strFileName)) {}
+    : m_cause(AfxFileErrorCause(nOsError)),
+      m_lOsError(nOsError),
+      m_strFileName(std::move(strFileName)) {}
+
+CFileException::CFileException(Cause cause, CString strFileName)
+    : m_cause(cause), m_lOsError(0), m_strFileName(std::move(strFileName)) {}
 
 CString CFileException::GetErrorMessage() const {
     CString text = TextOf(m_cause);
@@ -91,8 +57,8 @@ CFile::~CFile() {
 }
 
 CString CFile::FullPath(const CString& strPath) const {
-    if (!strPath.empty() && strPath.front() == '/') return strPath;
-    return m_platform.GetCurrentDirectory() + "/" + strPath;
+    if (m_platform.IsAbsolutePath(strPath)) return strPath;
+    return m_platform.JoinPath(m_platform.GetCurrentDirectory(), strPath);
 }
 
 BOOL CFile::Open(const CString& strPath, FileMode mode) {
@@ -116,27 +82,31 @@ BOOL CFile::OpenTemp(const CString& strPathPrefix) {
 
 void CFile::Throw(int nOsError) const { throw CFileException(nOsError, m_strReportPath); }
 
+void CFile::ThrowNotOpen() const {
+    throw CFileException(CFileException::invalidFile, m_strReportPath);
+}
+
 UINT CFile::Read(void* buffer, UINT nCount) {
-    if (!m_pFile) Throw(EBADF);
+    if (!m_pFile) ThrowNotOpen();
     std::size_t read = 0;
     if (const int error = m_pFile->Read(buffer, nCount, read)) Throw(error);
     return static_cast<UINT>(read);
 }
 
 void CFile::Write(const void* buffer, UINT nCount) {
-    if (!m_pFile) Throw(EBADF);
+    if (!m_pFile) ThrowNotOpen();
     if (const int error = m_pFile->Write(buffer, nCount)) Throw(error);
 }
 
 std::uint64_t CFile::GetLength() {
-    if (!m_pFile) Throw(EBADF);
+    if (!m_pFile) ThrowNotOpen();
     std::uint64_t length = 0;
     if (const int error = m_pFile->GetLength(length)) Throw(error);
     return length;
 }
 
 void CFile::Flush() {
-    if (!m_pFile) Throw(EBADF);
+    if (!m_pFile) ThrowNotOpen();
     if (const int error = m_pFile->Flush()) Throw(error);
 }
 

@@ -27,7 +27,9 @@ public:
         endOfFile,
     };
 
+    // nOsError: the system's own error number (errno, or a Windows error code).
     CFileException(int nOsError, CString strFileName);
+    CFileException(Cause cause, CString strFileName);
 
     // The framework's text for the cause, naming the file.
     CString GetErrorMessage() const;
@@ -36,6 +38,10 @@ public:
     int m_lOsError;
     CString m_strFileName;
 };
+
+// The cause the framework reports for one of the system's error numbers; one definition per
+// platform.
+CFileException::Cause AfxFileErrorCause(int nOsError);
 
 class CFile {
 public:
@@ -68,6 +74,7 @@ public:
 
 private:
     [[noreturn]] void Throw(int nOsError) const;
+    [[noreturn]] void ThrowNotOpen() const;
     CString FullPath(const CString& strPath) const;
 
     CPlatform& m_platform;

@@ -7,7 +7,33 @@
 #include <string>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+// Sockets before windows.h, which would bring the old sockets header otherwise.
+#include <mmsystem.h>
+#include <shellapi.h>
 #include <windows.h>
+#include <winsock2.h>
+
+// The system's names that are macros for their ANSI or wide variant would rename the
+// members of our own classes (CWnd::SendMessage to SendMessageA, and so on) in whichever
+// files see them. Settled here, once, for every file: the names are ours; the system
+// functions are called by their ANSI names where they are meant.
+#undef DeleteFile
+#undef FormatMessage
+#undef GetCurrentDirectory
+#undef GetWindowText
+#undef LoadIcon
+#undef LoadLibrary
+#undef MessageBox
+#undef PlaySound
+#undef ReplaceFile
+#undef SendMessage
+#undef SetWindowText
+
+// Single-byte ANSI text: every byte is a character.
+inline bool AfxIsCharStart(char) { return true; }
 #else
 
 using BOOL = std::int32_t;
@@ -67,6 +93,12 @@ constexpr UINT NIF_TIP = 0x4;
 // Sound.
 constexpr DWORD SND_ASYNC = 0x0001;
 constexpr DWORD SND_RESOURCE = 0x00040004;
+
+// The calling convention of system entry points; the only one there is here.
+#define WINAPI
+
+// UTF-8 text: a character begins at every byte that does not continue one.
+inline bool AfxIsCharStart(char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }
 #endif
 
 // An icon handle: which of the program's icon resources, at which size. The platform hands

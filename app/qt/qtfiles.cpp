@@ -176,6 +176,14 @@ int CQtPlatform::ReplaceFile(const CString& from, const CString& to) {
 
 int CQtPlatform::DeleteFile(const CString& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
+CString CQtPlatform::JoinPath(const CString& strDirectory, const CString& strName) const {
+    return strDirectory + "/" + strName;
+}
+
+bool CQtPlatform::IsAbsolutePath(const CString& strPath) const {
+    return !strPath.empty() && strPath.front() == '/';
+}
+
 CString CQtPlatform::GetCurrentDirectory() {
     // Grows until the path fits: working directories have no practical length limit.
     std::vector<char> buffer(256);

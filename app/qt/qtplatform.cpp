@@ -149,7 +149,7 @@ void CQtPlatform::SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) {
 
 void CQtPlatform::KillTimer(CWnd& wnd, UINT_PTR id) { m_timers.erase({&wnd, id}); }
 
-BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) {
+BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const CNotifyIconData& data) {
     if (message == NIM_DELETE) {
         if (!m_pTrayIcon) return FALSE;
         // The icon may be going from inside its own click (Exit from the About box it

@@ -26,7 +26,7 @@ public:
     std::optional<std::uint32_t> GetHostByName(const CString& name) override;
     void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) override;
     void KillTimer(CWnd& wnd, UINT_PTR id) override;
-    BOOL ShellNotifyIcon(DWORD message, const NOTIFYICONDATA& data) override;
+    BOOL ShellNotifyIcon(DWORD message, const CNotifyIconData& data) override;
     HICON LoadIcon(UINT resourceId, int cx, int cy) override;
     void DestroyIcon(HICON icon) override;
     BOOL PlaySound(const char* name, DWORD flags) override;
@@ -41,6 +41,8 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override;
+    CString JoinPath(const CString& strDirectory, const CString& strName) const override;
+    bool IsAbsolutePath(const CString& strPath) const override;
 
 private:
     // Makes a change of the tray picture visible before the caller goes on.

@@ -6,7 +6,9 @@
 #include "framework/wintypes.h"
 #include "platform.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <ipexport.h>
+#else
 using IPAddr = std::uint32_t;  // IPv4 address in network byte order
 
 struct IP_OPTION_INFORMATION {
@@ -30,11 +32,13 @@ struct ICMP_ECHO_REPLY {
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 #endif
 
-using PFN_IcmpCreateFile = HANDLE (*)();
-using PFN_IcmpCloseHandle = BOOL (*)(HANDLE hIcmp);
-using PFN_IcmpSendEcho = DWORD (*)(HANDLE hIcmp, IPAddr destination, void* requestData,
-                                   WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
-                                   void* replyBuffer, DWORD replySize, DWORD timeout);
+// System entry points: with the system's calling convention, or a call through them would
+// corrupt the stack (stdcall on 32-bit Windows).
+using PFN_IcmpCreateFile = HANDLE(WINAPI*)();
+using PFN_IcmpCloseHandle = BOOL(WINAPI*)(HANDLE hIcmp);
+using PFN_IcmpSendEcho = DWORD(WINAPI*)(HANDLE hIcmp, IPAddr destination, void* requestData,
+                                        WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
+                                        void* replyBuffer, DWORD replySize, DWORD timeout);
 
 // The library and entry point names the program asks for.
 inline constexpr const char* kIcmpLibraryName = "ICMP.DLL";
