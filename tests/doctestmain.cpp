@@ -1,0 +1,4 @@
+// The logic tests' runner.
+
+#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
+#include <doctest/doctest.h>
