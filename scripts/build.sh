@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Usage: scripts/build.sh PRESET   (dev | asan | release, see CMakePresets.json)
+# Usage: scripts/build.sh PRESET   (dev | release | win32, see CMakePresets.json)
 # Makes sure the toolchain is present, then configures and builds that preset.
 set -euo pipefail
 
 if (($# != 1)); then
-    echo "usage: $0 PRESET   (dev | asan | release)" >&2
+    echo "usage: $0 PRESET   (dev | release | win32)" >&2
     exit 2
 fi
 preset=$1
@@ -12,6 +12,6 @@ preset=$1
 # Presets use paths relative to the source tree, so always work from the repo root.
 cd "$(dirname "$(readlink -f "$0")")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh "$preset"
 cmake --preset "$preset"
 cmake --build --preset "$preset" -j"$(nproc)"

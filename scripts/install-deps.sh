@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Quorvane needs to build, test and benchmark.
-# Only missing packages are installed, so a second run is silent and touches nothing.
+# Usage: scripts/install-deps.sh [PRESET]
+# Installs the Debian 12 packages Quorvane needs to build, test and benchmark; for the win32
+# preset also the MinGW-w64 cross compiler and 32-bit Wine (which needs the i386
+# architecture). Only missing packages are installed, so a second run is silent and touches
+# nothing.
 set -euo pipefail
+preset=${1:-}
 
 # The one list of build/test dependencies; keep it here so it is easy to audit.
 PACKAGES=(
@@ -9,8 +13,11 @@ PACKAGES=(
     qt6-base-dev qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
     iproute2 util-linux tcpdump
     clang libclang-rt-14-dev libbenchmark-dev
-    strace xvfb dbus-daemon nftables icewm xdotool
+    strace xvfb dbus-daemon nftables icewm xdotool doctest-dev
 )
+if [[ "$preset" == win32 ]]; then
+    PACKAGES+=(g++-mingw-w64-i686 wine wine32:i386)
+fi
 
 # A package counts as present only when dpkg reports it fully installed
 # (not merely unpacked or left with config files).
@@ -40,6 +47,10 @@ else
     exit 1
 fi
 
+# 32-bit Wine comes from the i386 architecture, which a fresh machine does not have.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+fi
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}"

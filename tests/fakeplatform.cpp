@@ -6,11 +6,11 @@
 #include "framework/wnd.h"
 #include "icmplib.h"
 
-struct CModule {};
-
 namespace {
 
-CModule g_fakeIcmpModule;
+// What the fake's library handle points at.
+struct CFakeModule {
+} g_fakeIcmpModule;
 
 // The fake the ICMP entry points act on.
 CFakePlatform* g_pActiveFake = nullptr;
@@ -108,7 +108,7 @@ bool CFakePlatform::FireTimer(CWnd& wnd, UINT_PTR id) {
 HMODULE CFakePlatform::LoadLibrary(const char* name) {
     if (!m_bHasIcmpLibrary || CString(name) != kIcmpLibraryName) return nullptr;
     ++m_nLibrariesLoaded;
-    return &g_fakeIcmpModule;
+    return reinterpret_cast<HMODULE>(&g_fakeIcmpModule);
 }
 
 void* CFakePlatform::GetProcAddress(HMODULE module, const char* name) {
@@ -138,19 +138,20 @@ void CFakePlatform::KillTimer(CWnd& wnd, UINT_PTR id) { m_timers.erase({&wnd, id
 
 BOOL CFakePlatform::ShellNotifyIcon(DWORD message, const CNotifyIconData& data) {
     m_trayCalls.push_back({message, data.uID, data.uFlags, data.uCallbackMessage,
-                           data.hIcon != nullptr ? data.hIcon->nResourceId : 0, data.szTip});
+                           data.hIcon != nullptr ? FakeIconOf(data.hIcon)->nResourceId : 0,
+                           data.szTip});
     return TRUE;
 }
 
 HICON CFakePlatform::LoadIcon(UINT resourceId, int cx, int cy) {
     ++m_nLiveIcons;
-    return new CIconRes{resourceId, cx, cy};
+    return reinterpret_cast<HICON>(new CIconRes{resourceId, cx, cy});
 }
 
 void CFakePlatform::DestroyIcon(HICON icon) {
     if (icon == nullptr) return;
     --m_nLiveIcons;
-    delete icon;
+    delete FakeIconOf(icon);
 }
 
 BOOL CFakePlatform::PlaySound(const char* name, DWORD flags) {

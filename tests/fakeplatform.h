@@ -11,6 +11,9 @@
 #include "icmplib.h"
 #include "platform.h"
 
+// The fake's icons: its own records behind the system's handle type.
+inline const CIconRes* FakeIconOf(HICON icon) { return reinterpret_cast<const CIconRes*>(icon); }
+
 class CFakePlatform : public CPlatform {
 public:
     struct Box {

@@ -44,7 +44,9 @@ public:
         if (IsVisible()) ++m_nForeground;
     }
     void SetIcon(HICON icon, bool bBig) override {
-        if (bBig && icon != nullptr) m_nIconId = icon->nResourceId;
+        // The logic tests' icons are the fake platform's records.
+        if (bBig && icon != nullptr)
+            m_nIconId = reinterpret_cast<const CIconRes*>(icon)->nResourceId;
     }
     void SetTitle(const CString& text) override { m_title = text; }
     CString GetTitle() const override { return m_title; }

@@ -10,11 +10,14 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-// Sockets before windows.h, which would bring the old sockets header otherwise.
+// Sockets before windows.h, which would bring the old sockets header otherwise; the rest
+// after it, as they build on it. The blank lines keep this order.
+#include <winsock2.h>
+
+#include <windows.h>
+
 #include <mmsystem.h>
 #include <shellapi.h>
-#include <windows.h>
-#include <winsock2.h>
 
 // The system's names that are macros for their ANSI or wide variant would rename the
 // members of our own classes (CWnd::SendMessage to SendMessageA, and so on) in whichever

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Usage: scripts/wine-session.sh CMD [ARGS...]
+# Runs CMD in one Wine session: the build tree's prefix (made on first use), one Xvfb for
+# it, and a wineserver kept up for the whole run (a server started per program costs
+# seconds each), all ended afterwards. Exit status is CMD's.
+set -euo pipefail
+source "$(dirname "$(readlink -f "$0")")/wine-env.sh"
+
+xvfb_pid=
+cleanup() {
+    timeout 20 wineserver -k 2>/dev/null || true
+    if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# A display of its own: Wine programs may open windows, and none may reach the user's.
+exec {fd}< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
+display=
+for _ in 1 2; do
+    read -r -t 15 line <&$fd || break
+    case $line in
+        pid\ *) xvfb_pid=${line#pid } ;;
+        *) display=$line ;;
+    esac
+done
+if [[ -z "$display" ]]; then
+    echo "wine-session: Xvfb did not start" >&2
+    exit 1
+fi
+export DISPLAY=:$display
+
+if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+    mkdir -p "$WINEPREFIX"
+    timeout 180 wineboot -i </dev/null >/dev/null 2>&1
+    # Without a window manager every hide or destroy would stall for seconds.
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+        </dev/null >/dev/null 2>&1
+    timeout 60 wineserver -w
+fi
+timeout 20 wineserver -p </dev/null >/dev/null 2>&1
+# The session's own processes (services, devices) start with the first program and live as
+# long as the server: started here, they hold none of the tests' output open.
+timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+"$@"
