@@ -1,7 +1,8 @@
 // The keep-alive cycle over the recording platform: which servers each tick probes, how
 // often, where the next tick starts, and what the tray shows.
 
-#include <QtTest/QtTest>
+#include <doctest/doctest.h>
+
 #include <memory>
 
 #include "fakeplatform.h"
@@ -12,49 +13,43 @@ namespace {
 
 const CString A = "10.0.0.1", B = "10.0.0.2", C = "10.0.0.3";
 
+using Probes = std::vector<CString>;
+
+// n requests to one server.
+Probes Times(int n, const CString& server) { return Probes(static_cast<std::size_t>(n), server); }
+Probes operator+(Probes a, const Probes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 }  // namespace
 
-class CTestCycle : public QObject {
-    Q_OBJECT
+struct CTestCycle {
+    CTestCycle();
+    ~CTestCycle();
 
-private slots:
-    void init();
-    void cleanup();
-
-    void RoundRobin();
-    void SilentServer_data();
-    void SilentServer();
-    void AllSilent();
-    void OneSilentServer();
-    void EmptyListStopsTheCycle();
-    void StoppedCycleTick();
-    void NothingBeforeBinding();
-    void TrayClickInsideAProbeBox();
-    void ExitInsideAProbeBox();
-
-private:
     // Starts the cycle with these servers, as OK would.
     void Start(std::vector<CString> servers, BOOL bCycleOnNoContact = FALSE, int nDelay = 10);
     // One tick; returns the destinations it probed, in order.
-    QStringList Tick();
+    Probes Tick();
 
     std::unique_ptr<CFakePlatform> m_platform;
     CIcmpLibrary m_icmp;
     std::unique_ptr<CKeepAliveDlg> m_dlg;
 };
 
-void CTestCycle::init() {
+CTestCycle::CTestCycle() {
     m_platform = std::make_unique<CFakePlatform>();
     m_icmp = m_platform->BoundIcmp();
     m_dlg = std::make_unique<CKeepAliveDlg>(*m_platform, m_icmp);
-    QVERIFY(m_dlg->Create());
+    CHECK(m_dlg->Create());
     for (const CString& s : {A, B, C}) m_platform->m_echoAnswers[s] = {12};
 }
 
-void CTestCycle::cleanup() {
+CTestCycle::~CTestCycle() {
     m_dlg.reset();
-    QCOMPARE(m_platform->m_nLiveIcons, 0);
-    QCOMPARE(m_platform->m_nIcmpHandlesOpen, 0);
+    CHECK(m_platform->m_nLiveIcons == 0);
+    CHECK(m_platform->m_nIcmpHandlesOpen == 0);
     m_platform.reset();
 }
 
@@ -64,106 +59,108 @@ void CTestCycle::Start(std::vector<CString> servers, BOOL bCycleOnNoContact, int
     m_dlg->GetDlgItem(IDC_DELAY)->SetWindowText(std::to_string(nDelay));
     m_dlg->SetItemCheck(IDC_CYCLE, bCycleOnNoContact);
     m_dlg->SendMessage(WM_COMMAND, IDOK);
-    QVERIFY(m_dlg->m_bCycling);
+    CHECK(m_dlg->m_bCycling);
 }
 
-QStringList CTestCycle::Tick() {
+Probes CTestCycle::Tick() {
     m_platform->m_echoRequests.clear();
     m_platform->m_trayCalls.clear();
     if (!m_platform->FireTimer(*m_dlg, ID_PING_TIMER)) return {"no timer"};
-    QStringList probed;
-    for (const auto& request : m_platform->m_echoRequests)
-        probed << QString::fromStdString(request.strDestination);
+    Probes probed;
+    for (const auto& request : m_platform->m_echoRequests) probed.push_back(request.strDestination);
     return probed;
 }
 
-void CTestCycle::RoundRobin() {
+TEST_CASE_FIXTURE(CTestCycle, "each tick probes the next server, round robin") {
     Start({C, A, B});
     for (const CString& expected : {A, B, C, A}) {
-        QCOMPARE(Tick(), QStringList{QString::fromStdString(expected)});
+        CHECK(Tick() == Probes{expected});
         // Probing picture during the round, waiting picture after; the delay counts anew.
-        QCOMPARE(m_platform->m_trayCalls.size(), std::size_t(2));
-        QCOMPARE(m_platform->m_trayCalls[0].nIconId, UINT(IDI_PINGING));
-        QCOMPARE(m_platform->m_trayCalls[1].nIconId, UINT(IDI_MAIN));
-        QCOMPARE(m_platform->TimerPeriod(*m_dlg, ID_PING_TIMER), 10000u);
+        CHECK(m_platform->m_trayCalls.size() == std::size_t(2));
+        CHECK(m_platform->m_trayCalls[0].nIconId == UINT(IDI_PINGING));
+        CHECK(m_platform->m_trayCalls[1].nIconId == UINT(IDI_MAIN));
+        CHECK(m_platform->TimerPeriod(*m_dlg, ID_PING_TIMER) == 10000u);
     }
 }
 
-void CTestCycle::SilentServer_data() {
-    QTest::addColumn<bool>("cycleOn");
-    QTest::addColumn<QStringList>("silentTick");
-    QTest::addColumn<QStringList>("nextTick");
-    QTest::newRow("option off") << false << QStringList{"10.0.0.2", "10.0.0.2", "10.0.0.2"}
-                                << QStringList{"10.0.0.3"};
-    QTest::newRow("option on") << true
-                               << QStringList{"10.0.0.2", "10.0.0.2", "10.0.0.2", "10.0.0.3"}
-                               << QStringList{"10.0.0.1"};
+TEST_CASE("a silent server is tried three times, then the next ones if asked") {
+    struct CRow {
+        const char* pszName;
+        bool bCycleOn;
+        Probes silentTick;
+        Probes nextTick;
+    };
+    const CRow rows[] = {
+        {"option off", false, Times(3, B), {C}},
+        {"option on", true, Times(3, B) + Probes{C}, {A}},
+    };
+    for (const CRow& row : rows) {
+        CAPTURE(row.pszName);
+        CTestCycle fixture;
+        fixture.m_platform->m_echoAnswers.erase(B);
+        fixture.Start({A, B, C}, row.bCycleOn ? TRUE : FALSE);
+        CHECK(fixture.Tick() == Probes{A});
+        CHECK(fixture.Tick() == row.silentTick);
+        // A round without an answer ends like any other.
+        CHECK(fixture.m_platform->m_trayCalls.back().nIconId == UINT(IDI_MAIN));
+        CHECK(fixture.Tick() == row.nextTick);
+    }
 }
 
-void CTestCycle::SilentServer() {
-    QFETCH(bool, cycleOn);
-    QFETCH(QStringList, silentTick);
-    QFETCH(QStringList, nextTick);
-    m_platform->m_echoAnswers.erase(B);
-    Start({A, B, C}, cycleOn ? TRUE : FALSE);
-    QCOMPARE(Tick(), QStringList{"10.0.0.1"});
-    QCOMPARE(Tick(), silentTick);
-    // A round without an answer ends like any other.
-    QCOMPARE(m_platform->m_trayCalls.back().nIconId, UINT(IDI_MAIN));
-    QCOMPARE(Tick(), nextTick);
-}
-
-void CTestCycle::AllSilent() {
+TEST_CASE_FIXTURE(CTestCycle,
+                  "with nobody answering every server gets its three tries and the next tick "
+                  "starts after the start entry") {
     m_platform->m_echoAnswers.clear();
     Start({A, B, C}, TRUE);
-    const QStringList a(3, "10.0.0.1"), b(3, "10.0.0.2"), c(3, "10.0.0.3");
+    const Probes a = Times(3, A), b = Times(3, B), c = Times(3, C);
     // Every server has its three requests; the next tick starts after the start entry.
-    QCOMPARE(Tick(), a + b + c);
-    QCOMPARE(Tick(), b + c + a);
-    QCOMPARE(Tick(), c + a + b);
-    QVERIFY(m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
+    CHECK(Tick() == a + b + c);
+    CHECK(Tick() == b + c + a);
+    CHECK(Tick() == c + a + b);
+    CHECK(m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
 }
 
-void CTestCycle::OneSilentServer() {
+TEST_CASE_FIXTURE(CTestCycle, "a single silent server is tried three times each tick") {
     m_platform->m_echoAnswers.clear();
     Start({A}, TRUE);
-    QCOMPARE(Tick(), QStringList(3, "10.0.0.1"));
-    QCOMPARE(Tick(), QStringList(3, "10.0.0.1"));
+    CHECK(Tick() == Times(3, A));
+    CHECK(Tick() == Times(3, A));
 }
 
-void CTestCycle::EmptyListStopsTheCycle() {
+TEST_CASE_FIXTURE(CTestCycle, "an empty list stops the cycle") {
     Start({A});
     m_dlg->m_lbServers.ResetContent();
-    QCOMPARE(Tick(), QStringList{});
-    QVERIFY(!m_dlg->m_bCycling);
-    QVERIFY(!m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
-    QCOMPARE(m_platform->m_trayCalls.back().nIconId, UINT(IDI_IDLE));
+    CHECK(Tick() == Probes{});
+    CHECK(!m_dlg->m_bCycling);
+    CHECK(!m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
+    CHECK(m_platform->m_trayCalls.back().nIconId == UINT(IDI_IDLE));
 }
 
-void CTestCycle::StoppedCycleTick() {
+TEST_CASE_FIXTURE(CTestCycle, "a tick that finds the cycle stopped probes nothing") {
     Start({A});
     // A tick already on its way when the cycle stopped.
     m_dlg->m_bCycling = FALSE;
-    QCOMPARE(Tick(), QStringList{});
-    QVERIFY(!m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
-    QCOMPARE(m_platform->m_trayCalls.back().nIconId, UINT(IDI_IDLE));
+    CHECK(Tick() == Probes{});
+    CHECK(!m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
+    CHECK(m_platform->m_trayCalls.back().nIconId == UINT(IDI_IDLE));
 }
 
-void CTestCycle::NothingBeforeBinding() {
+TEST_CASE_FIXTURE(CTestCycle, "a tick before the entry points are bound sends nothing") {
     // Start-up binds the entry points after the dialog exists; a tick before that sends
     // nothing and does not crash.
     CIcmpLibrary unbound;
     CKeepAliveDlg dlg(*m_platform, unbound);
-    QVERIFY(dlg.Create());
+    CHECK(dlg.Create());
     dlg.m_lbServers.AddString(A);
     dlg.m_bCycling = TRUE;
     dlg.SetTimer(ID_PING_TIMER, 3000);
     m_platform->FireTimer(dlg, ID_PING_TIMER);
-    QVERIFY(m_platform->m_echoRequests.empty());
+    CHECK(m_platform->m_echoRequests.empty());
     dlg.DestroyWindow();
 }
 
-void CTestCycle::TrayClickInsideAProbeBox() {
+TEST_CASE_FIXTURE(CTestCycle,
+                  "a tray click inside a probe box ends the round and keeps the cycle stopped") {
     m_platform->m_echoAnswers.clear();
     Start({A, B, C}, TRUE);
     // Closing the ICMP handle fails; while its box is open the user opens the dialog.
@@ -172,24 +169,21 @@ void CTestCycle::TrayClickInsideAProbeBox() {
         m_platform->m_onBox = nullptr;
         m_dlg->SendMessage(WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONDOWN);
     };
-    const QStringList probed = Tick();
-    QCOMPARE(probed, QStringList{"10.0.0.1"});
+    const Probes probed = Tick();
+    CHECK(probed == Probes{A});
     // The round ends at once and the cycle stays stopped for editing.
-    QVERIFY(!m_dlg->m_bCycling);
-    QVERIFY(!m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
-    QCOMPARE(m_platform->m_trayCalls.back().nIconId, UINT(IDI_IDLE));
-    QVERIFY(m_dlg->IsWindowVisible());
+    CHECK(!m_dlg->m_bCycling);
+    CHECK(!m_platform->IsTimerRunning(*m_dlg, ID_PING_TIMER));
+    CHECK(m_platform->m_trayCalls.back().nIconId == UINT(IDI_IDLE));
+    CHECK(m_dlg->IsWindowVisible());
 }
 
-void CTestCycle::ExitInsideAProbeBox() {
+TEST_CASE_FIXTURE(CTestCycle, "Exit inside a probe box closes the window safely") {
     Start({A, B});
     m_platform->m_bIcmpCloseFails = true;
     m_platform->m_onBox = [this](const CFakePlatform::Box&) { m_dlg->SendMessage(WM_CLOSE); };
     Tick();
-    QVERIFY(!m_dlg->IsWindow());
-    QVERIFY(m_platform->m_timers.empty());
-    QCOMPARE(m_platform->m_trayCalls.back().dwMessage, NIM_DELETE);
+    CHECK(!m_dlg->IsWindow());
+    CHECK(m_platform->m_timers.empty());
+    CHECK(m_platform->m_trayCalls.back().dwMessage == NIM_DELETE);
 }
-
-QTEST_MAIN(CTestCycle)
-#include "test_cycle.moc"
