@@ -40,11 +40,12 @@ using PFN_IcmpSendEcho = DWORD(WINAPI*)(HANDLE hIcmp, IPAddr destination, void* 
                                         WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
                                         void* replyBuffer, DWORD replySize, DWORD timeout);
 
-// The library and entry point names the program asks for.
-inline constexpr const char* kIcmpLibraryName = "ICMP.DLL";
-inline constexpr const char* kIcmpCreateFileName = "IcmpCreateFile";
-inline constexpr const char* kIcmpCloseHandleName = "IcmpCloseHandle";
-inline constexpr const char* kIcmpSendEchoName = "IcmpSendEcho";
+// The library and entry point names the program asks for: arrays, so each has one address in
+// the whole program and Bind's answer can be compared with them.
+inline constexpr char kIcmpLibraryName[] = "ICMP.DLL";
+inline constexpr char kIcmpCreateFileName[] = "IcmpCreateFile";
+inline constexpr char kIcmpCloseHandleName[] = "IcmpCloseHandle";
+inline constexpr char kIcmpSendEchoName[] = "IcmpSendEcho";
 
 // The bound library: its module and the three entry points, each null until bound. Nothing
 // may be probed unless all three are set.
