@@ -1,0 +1,242 @@
+// The list file as the dialog loads and saves it over the real file system, for what only it
+// shows: long working directories, links, modes, owners. Every fault is the logic tests'
+// (test_settings), over the recording platform.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDirIterator>
+#include <QTemporaryDir>
+#include <QtTest/QtTest>
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include "keepalivedlg.h"
+#include "qt/qtplatform.h"
+#include "resource.h"
+
+namespace {
+
+// What SaveFromDirectory writes.
+const QByteArray kSaved = "17\r\n0\r\n0\r\n127.0.0.1\r\n";
+
+QByteArray Local(const QString& path) { return path.toLocal8Bit(); }
+
+QByteArray LinkText(const QString& path) {
+    std::vector<char> buffer(4096);
+    const ssize_t size = ::readlink(Local(path).constData(), buffer.data(), buffer.size());
+    return size < 0 ? QByteArray() : QByteArray(buffer.data(), static_cast<int>(size));
+}
+
+// Everything under dir, links as themselves, as paths from dir.
+QStringList Entries(const QString& dir) {
+    QStringList entries;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) entries << QDir(dir).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
+}
+
+// Saves one server and a delay of 17 as OK does, over the real file system, from dir as the
+// working directory.
+bool SaveFromDirectory(const QString& dir) {
+    const QString previous = QDir::currentPath();
+    if (::chdir(Local(dir).constData()) != 0) return false;
+    CQtPlatform platform;
+    CIcmpLibrary icmp;
+    {
+        CKeepAliveDlg dlg(platform, icmp);
+        if (!dlg.Create()) return false;
+        dlg.m_lbServers.AddString("127.0.0.1");
+        dlg.GetDlgItem(IDC_DELAY)->SetWindowText("17");
+        dlg.SendMessage(WM_COMMAND, IDOK);
+        dlg.DestroyWindow();
+    }
+    return ::chdir(Local(previous).constData()) == 0;
+}
+
+// Sets the process's umask for the life of the object.
+class CUmask {
+public:
+    explicit CUmask(mode_t mask) : m_old(::umask(mask)) {}
+    ~CUmask() { ::umask(m_old); }
+    CUmask(const CUmask&) = delete;
+    CUmask& operator=(const CUmask&) = delete;
+
+private:
+    mode_t m_old;
+};
+
+}  // namespace
+
+class CTestFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void RealFileSystem();
+    void RealSaveThroughLinks_data();
+    void RealSaveThroughLinks();
+    void RealSaveKeepsModeAndOwner_data();
+    void RealSaveKeepsModeAndOwner();
+    void RealLinkChainBound();
+
+private:
+    CIcmpLibrary m_icmp;
+};
+
+void CTestFiles::RealFileSystem() {
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    // Deeper than any fixed path buffer of 260 characters.
+    QString deep = tmp.path();
+    while (deep.size() < 400) deep += "/subdirectory_of_some_length";
+    QVERIFY(QDir().mkpath(deep));
+    const QString previous = QDir::currentPath();
+    QVERIFY(::chdir(deep.toLocal8Bit().constData()) == 0);
+
+    CQtPlatform platform;
+    QCOMPARE(QString::fromStdString(platform.GetCurrentDirectory()), deep);
+    {
+        CKeepAliveDlg dlg(platform, m_icmp);
+        QVERIFY(dlg.Create());
+        dlg.m_lbServers.AddString("127.0.0.1");
+        dlg.GetDlgItem(IDC_DELAY)->SetWindowText("17");
+        dlg.SendMessage(WM_COMMAND, IDOK);
+        dlg.DestroyWindow();
+    }
+    QFile file(deep + "/Quorvane.Lst");
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("17\r\n0\r\n0\r\n127.0.0.1\r\n"));
+    QCOMPARE(QDir(deep).entryList(QDir::Files), QStringList{"Quorvane.Lst"});
+    {
+        CKeepAliveDlg dlg(platform, m_icmp);
+        QVERIFY(dlg.Create());
+        QCOMPARE(dlg.m_nDelay, 17);
+        QCOMPARE(dlg.m_lbServers.GetCount(), 1);
+        dlg.DestroyWindow();
+    }
+    QVERIFY(::chdir(previous.toLocal8Bit().constData()) == 0);
+}
+
+void CTestFiles::RealSaveThroughLinks_data() {
+    // "link>text", the link's path from the temporary directory; @ in the text stands for it.
+    QTest::addColumn<QStringList>("links");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("absolute") << QStringList{"work/Quorvane.Lst>@/store/list.txt"}
+                              << "store/list.txt" << true;
+    QTest::newRow("relative") << QStringList{"work/Quorvane.Lst>../store/list.txt"}
+                              << "store/list.txt" << true;
+    // The second link is relative to its own directory, not to the working one.
+    QTest::newRow("chain") << QStringList{"work/Quorvane.Lst>../store/hop",
+                                          "store/hop>sub/list.txt"}
+                           << "store/sub/list.txt" << true;
+    QTest::newRow("dangling") << QStringList{"work/Quorvane.Lst>@/store/new.txt"} << "store/new.txt"
+                              << false;
+}
+
+void CTestFiles::RealSaveThroughLinks() {
+    QFETCH(QStringList, links);
+    QFETCH(QString, target);
+    QFETCH(bool, exists);
+    const CUmask umask(027);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString root = tmp.path();
+    QVERIFY(QDir(root).mkpath("work") && QDir(root).mkpath("store/sub"));
+    QStringList expected{"store", "store/sub", "work", target};
+    for (const QString& link : links) {
+        const QStringList parts = link.split('>');
+        const QByteArray text = Local(QString(parts[1]).replace("@", root));
+        QVERIFY(::symlink(text.constData(), Local(root + "/" + parts[0]).constData()) == 0);
+        expected << parts[0];
+    }
+    const QString targetPath = root + "/" + target;
+    if (exists) {
+        QFile file(targetPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("5\r\n0\r\n0\r\n");
+        file.close();
+        QVERIFY(::chmod(Local(targetPath).constData(), 0664) == 0);
+    }
+
+    QVERIFY(SaveFromDirectory(root + "/work"));
+
+    // Every link stays as it was, the target has the text, and no temporary file is left.
+    for (const QString& link : links) {
+        const QStringList parts = link.split('>');
+        QCOMPARE(LinkText(root + "/" + parts[0]), Local(QString(parts[1]).replace("@", root)));
+    }
+    QFile file(targetPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kSaved);
+    expected.sort();
+    QCOMPARE(Entries(root), expected);
+    struct stat st {};
+    QVERIFY(::stat(Local(targetPath).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, exists ? 0664u : 0640u);
+}
+
+void CTestFiles::RealSaveKeepsModeAndOwner_data() {
+    QTest::addColumn<int>("mode");  // of the file before the save; -1: no file
+    QTest::addColumn<bool>("owner");
+    QTest::newRow("0664") << 0664 << false;
+    QTest::newRow("0600") << 0600 << false;
+    QTest::newRow("new file, umask 027") << -1 << false;
+    QTest::newRow("another owner") << 0664 << true;
+}
+
+void CTestFiles::RealSaveKeepsModeAndOwner() {
+    QFETCH(int, mode);
+    QFETCH(bool, owner);
+    constexpr uid_t kOtherId = 12345;
+    const CUmask umask(027);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QByteArray path = Local(tmp.path() + "/Quorvane.Lst");
+    if (mode >= 0) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("5\r\n0\r\n0\r\n");
+        file.close();
+        QVERIFY(::chmod(path.constData(), static_cast<mode_t>(mode)) == 0);
+    }
+    if (owner && (::geteuid() != 0 || ::chown(path.constData(), kOtherId, kOtherId) != 0))
+        QSKIP("only root can give the file to another user");
+
+    QVERIFY(SaveFromDirectory(tmp.path()));
+
+    struct stat st {};
+    QVERIFY(::stat(path.constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, mode >= 0 ? static_cast<mode_t>(mode) : 0640u);
+    QCOMPARE(st.st_uid, owner ? kOtherId : ::geteuid());
+    QCOMPARE(st.st_gid, owner ? gid_t(kOtherId) : ::getegid());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), kSaved);
+}
+
+void CTestFiles::RealLinkChainBound() {
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString root = tmp.path();
+    CQtPlatform platform;
+    CString target;
+    // A loop ends in an error, never in a hang.
+    QVERIFY(::symlink("b", Local(root + "/a").constData()) == 0);
+    QVERIFY(::symlink("a", Local(root + "/b").constData()) == 0);
+    QCOMPARE(platform.ResolveSavePath(Local(root + "/a").toStdString(), target), ELOOP);
+    // 40 links are as many as the kernel follows in a path: the end is still found.
+    for (int i = 0; i < 40; ++i) {
+        const QByteArray next = "l" + QByteArray::number(i + 1);
+        const QString link = root + "/l" + QString::number(i);
+        QVERIFY(::symlink(next.constData(), Local(link).constData()) == 0);
+    }
+    QCOMPARE(platform.ResolveSavePath(Local(root + "/l0").toStdString(), target), 0);
+    QCOMPARE(QString::fromStdString(target), root + "/l40");
+}
+
+QTEST_MAIN(CTestFiles)
+#include "test_files.moc"
