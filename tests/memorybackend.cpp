@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "framework/controlstate.h"
 #include "framework/dialog.h"
 #include "framework/wnd.h"
 
@@ -12,14 +13,7 @@ bool g_bQuitPosted = false;
 int g_nQuitCode = 0;
 bool g_bEndRequested = false;
 
-struct CItemState {
-    CtrlKind kind = CtrlKind::Static;
-    CString text;
-    int nCheck = 0;
-    int nLimit = -1;
-    std::vector<CString> entries;
-    int nCurSel = -1;
-};
+using CItemState = CControlState;
 
 class CMemoryDialog : public CMemoryWnd {
 public:
@@ -107,19 +101,9 @@ public:
     bool IsItemTextSelectedWhole(int id) const override { return m_nSelectedWhole == id; }
 
     void ListInsert(int id, int nIndex, const CString& text) override {
-        CItemState& state = m_items[id];
-        state.entries.insert(state.entries.begin() + nIndex, text);
-        if (state.nCurSel >= nIndex) ++state.nCurSel;
+        m_items[id].ListInsert(nIndex, text);
     }
-    void ListDelete(int id, int nIndex) override {
-        CItemState& state = m_items[id];
-        state.entries.erase(state.entries.begin() + nIndex);
-        // The native control leaves nothing selected when the selected entry goes.
-        if (state.nCurSel == nIndex)
-            state.nCurSel = -1;
-        else if (state.nCurSel > nIndex)
-            --state.nCurSel;
-    }
+    void ListDelete(int id, int nIndex) override { m_items[id].ListDelete(nIndex); }
     void ListReset(int id) override {
         m_items[id].entries.clear();
         m_items[id].nCurSel = -1;

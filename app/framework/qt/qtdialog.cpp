@@ -21,6 +21,7 @@
 #include <map>
 #include <vector>
 
+#include "framework/controlstate.h"
 #include "framework/dialog.h"
 #include "framework/qt/qtbackend.h"
 
@@ -74,17 +75,7 @@ private:
 
 // The controls' state while the dialog has no widgets yet. The main dialog lives hidden in
 // the tray most of its life: its widgets, fonts and style are made only when first shown.
-struct CItemState {
-    CItemState() = default;
-    CItemState(CtrlKind k, CString t) : kind(k), text(std::move(t)) {}
-
-    CtrlKind kind = CtrlKind::Static;
-    CString text;
-    int nCheck = 0;
-    int nLimit = -1;
-    std::vector<CString> entries;
-    int nCurSel = -1;
-};
+using CItemState = CControlState;
 
 class CQtDialogImpl : public CWndImpl {
 public:
@@ -198,22 +189,14 @@ public:
 
     void ListInsert(int id, int nIndex, const CString& text) override {
         if (!m_widget) {
-            CItemState& state = m_state[id];
-            state.entries.insert(state.entries.begin() + nIndex, text);
-            if (state.nCurSel >= nIndex) ++state.nCurSel;
+            m_state[id].ListInsert(nIndex, text);
         } else if (QListWidget* list = List(id)) {
             list->insertItem(nIndex, MakeListItem(text));
         }
     }
     void ListDelete(int id, int nIndex) override {
         if (!m_widget) {
-            CItemState& state = m_state[id];
-            state.entries.erase(state.entries.begin() + nIndex);
-            // The native control leaves nothing selected when the selected entry goes.
-            if (state.nCurSel == nIndex)
-                state.nCurSel = -1;
-            else if (state.nCurSel > nIndex)
-                --state.nCurSel;
+            m_state[id].ListDelete(nIndex);
             return;
         }
         QListWidget* list = List(id);
