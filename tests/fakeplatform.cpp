@@ -235,7 +235,7 @@ std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, File
     }
     if (mode == FileMode::Read) {
         if (m_bFailOpenRead || m_files.count(full) == 0) {
-            error = 2;  // ENOENT
+            error = CFakeError::kNotFound;
             return nullptr;
         }
         return std::make_unique<CFakeFile>(*this, full, false);
@@ -247,7 +247,7 @@ std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, File
 std::unique_ptr<CPlatformFile> CFakePlatform::CreateTempFile(const CString& pathPrefix,
                                                              CString& path, int& error) {
     if (m_bFailCreateTemp) {
-        error = 13;  // EACCES
+        error = CFakeError::kAccessDenied;
         return nullptr;
     }
     for (int n = 0;; ++n) {
@@ -263,7 +263,7 @@ int CFakePlatform::ResolveSavePath(const CString& path, CString& target) {
     for (int hops = 0;; ++hops) {
         const auto it = m_links.find(target);
         if (it == m_links.end()) return 0;
-        if (hops == 40) return 40;  // ELOOP
+        if (hops == 40) return CFakeError::kLoop;
         const CString& text = it->second;
         target = !text.empty() && text.front() == '/'
                      ? text

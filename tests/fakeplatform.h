@@ -11,6 +11,24 @@
 #include "icmplib.h"
 #include "platform.h"
 
+// The system's error numbers the fake reports and the tests inject, as this platform's file
+// layer gives them (errno, or Windows error codes).
+struct CFakeError {
+#ifdef _WIN32
+    static constexpr int kNotFound = ERROR_FILE_NOT_FOUND;
+    static constexpr int kAccessDenied = ERROR_ACCESS_DENIED;
+    static constexpr int kIo = ERROR_READ_FAULT;
+    static constexpr int kDiskFull = ERROR_DISK_FULL;
+    static constexpr int kLoop = ERROR_CANT_RESOLVE_FILENAME;
+#else
+    static constexpr int kNotFound = 2;       // ENOENT
+    static constexpr int kAccessDenied = 13;  // EACCES
+    static constexpr int kIo = 5;             // EIO
+    static constexpr int kDiskFull = 28;      // ENOSPC
+    static constexpr int kLoop = 40;          // ELOOP
+#endif
+};
+
 // The fake's icons: its own records behind the system's handle type.
 inline const CIconRes* FakeIconOf(HICON icon) { return reinterpret_cast<const CIconRes*>(icon); }
 
@@ -92,9 +110,9 @@ public:
     std::vector<std::pair<CString, CString>> m_replaceCalls;
     bool m_bFailOpenRead = false;
     bool m_bFailCreateTemp = false;
-    int m_nReadError = 0;         // errno for every read
+    int m_nReadError = 0;         // for every read
     long m_nWriteFailAfter = -1;  // bytes accepted before writes fail with m_nWriteError
-    int m_nWriteError = 28;       // ENOSPC
+    int m_nWriteError = CFakeError::kDiskFull;
     int m_nFlushError = 0;
     int m_nCloseError = 0;
     int m_nReplaceError = 0;

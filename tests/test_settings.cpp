@@ -105,10 +105,8 @@ TEST_CASE_FIXTURE(CSettingsFixture, "a loaded delay is clamped to its range") {
         int nDelay;
     };
     const CRow rows[] = {
-        {"zero", "0\r\n0\r\n0\r\n", 3},
-        {"negative", "-20\r\n", 3},
-        {"huge", "4294968\r\n", 3600},
-        {"letters keep 0, clamped", "abc\r\n", 3},
+        {"zero", "0\r\n0\r\n0\r\n", 3}, {"negative", "-20\r\n", 3},
+        {"huge", "4294968\r\n", 3600},  {"letters keep 0, clamped", "abc\r\n", 3},
         {"in range", "3600\r\n", 3600},
     };
     for (const CRow& row : rows) {
@@ -123,7 +121,7 @@ TEST_CASE_FIXTURE(CSettingsFixture, "a loaded delay is clamped to its range") {
 
 TEST_CASE_FIXTURE(CSettingsFixture, "a read error loads nothing and says why") {
     m_platform.m_files[kListPath] = "45\r\n1\r\n1\r\n10.0.0.1\r\n";
-    m_platform.m_nReadError = 5;  // EIO
+    m_platform.m_nReadError = CFakeError::kIo;
     Create();
     REQUIRE(m_platform.m_boxes.size() == 1);
     const auto& box = m_platform.m_boxes[0];
@@ -181,9 +179,10 @@ TEST_CASE_FIXTURE(CSettingsFixture, "a failed save keeps the old file and abando
     long nWriteFailAfter = -1, nFlushError = 0, nCloseError = 0, nReplaceError = 0;
     const CRow rows[] = {
         {"disk full after 5 bytes", &nWriteFailAfter, 5, "Disk full while accessing "},
-        {"flush", &nFlushError, 5, "A hardware I/O error was reported while accessing "},  // EIO
-        {"close", &nCloseError, 28, "Disk full while accessing "},  // ENOSPC
-        {"rename", &nReplaceError, 13, "Access to "},               // EACCES
+        {"flush", &nFlushError, CFakeError::kIo,
+         "A hardware I/O error was reported while accessing "},
+        {"close", &nCloseError, CFakeError::kDiskFull, "Disk full while accessing "},
+        {"rename", &nReplaceError, CFakeError::kAccessDenied, "Access to "},
     };
     for (const CRow& row : rows) {
         SUBCASE(row.pszName) {
