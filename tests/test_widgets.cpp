@@ -3,6 +3,7 @@
 // out. The dialog's rules on their own are the logic tests' (test_dialog).
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QtTest/QtTest>
 #include <csignal>
@@ -45,6 +46,7 @@ private slots:
 
     void TemplateControls();
     void EnterInNewServerMeansOk();
+    void RemoveLeavesNothingSelected();
     void ProgramEnds_data();
     void ProgramEnds();
 
@@ -105,6 +107,22 @@ void CTestWidgets::EnterInNewServerMeansOk() {
     QCOMPARE(m_platform->TimerPeriod(*m_dlg, ID_PING_TIMER), 12000u);
     // Add was not run: the entered server is not in the list.
     QCOMPARE(m_dlg->m_lbServers.GetCount(), 0);
+}
+
+void CTestWidgets::RemoveLeavesNothingSelected() {
+    // The real list selects the next row when the selected one goes; the native control
+    // leaves nothing selected, and so must the backend.
+    Open("12");
+    for (const char* entry : {"10.0.0.1", "10.0.0.2", "10.0.0.3"})
+        m_dlg->m_lbServers.AddString(entry);
+    auto* list = qobject_cast<QListWidget*>(Item(*m_dlg, IDC_SERVER_LIST));
+    QVERIFY(list != nullptr);
+    list->setCurrentRow(1);
+    m_dlg->SendMessage(WM_COMMAND, IDC_REMOVE);
+    QCOMPARE(list->count(), 2);
+    QVERIFY(list->selectedItems().isEmpty());
+    QCOMPARE(m_dlg->m_lbServers.GetCurSel(), LB_ERR);
+    QCOMPARE(m_dlg->GetDlgItem(IDC_NEW_SERVER)->GetWindowText(), CString("10.0.0.2"));
 }
 
 void CTestWidgets::ProgramEnds_data() {
