@@ -1,0 +1,1 @@
+#include "win32/win32platform.h"

@@ -1,0 +1,43 @@
+#pragma once
+// The system services on Windows: the Win32 API itself, Winsock, the system's ICMP.DLL.
+
+#include <map>
+
+#include "platform.h"
+
+class CWin32Platform : public CPlatform {
+public:
+    CWin32Platform();
+    ~CWin32Platform() override;
+    CWin32Platform(const CWin32Platform&) = delete;
+    CWin32Platform& operator=(const CWin32Platform&) = delete;
+
+    CString GetAppName() const override;
+    HMODULE LoadLibrary(const char* name) override;
+    void* GetProcAddress(HMODULE module, const char* name) override;
+    void FreeLibrary(HMODULE module) override;
+    BOOL SocketInit() override;
+    std::optional<std::uint32_t> GetHostByName(const CString& name) override;
+    void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) override;
+    void KillTimer(CWnd& wnd, UINT_PTR id) override;
+    BOOL ShellNotifyIcon(DWORD message, const CNotifyIconData& data) override;
+    HICON LoadIcon(UINT resourceId, int cx, int cy) override;
+    void DestroyIcon(HICON icon) override;
+    BOOL PlaySound(const char* name, DWORD flags) override;
+    int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) override;
+
+    // Files, in win32files.cpp.
+    std::unique_ptr<CPlatformFile> OpenFile(const CString& path, FileMode mode,
+                                            int& error) override;
+    std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
+                                                  int& error) override;
+    int ResolveSavePath(const CString& path, CString& target) override;
+    int ReplaceFile(const CString& from, const CString& to) override;
+    int DeleteFile(const CString& path) override;
+    CString GetCurrentDirectory() override;
+    CString JoinPath(const CString& strDirectory, const CString& strName) const override;
+    bool IsAbsolutePath(const CString& strPath) const override;
+
+private:
+    bool m_bSocketsStarted = false;
+};
