@@ -1,0 +1,186 @@
+// qvdriver: does what a user's clicks would do to the running program's dialog, one action
+// per call, so a shell script can drive the real program under Wine.
+//
+//   qvdriver [--exe NAME] ACTION [ARGS]
+//     wait              until the dialog exists (hidden while the program sits in the tray)
+//     tray-click        a left click on the tray icon, reported to the dialog as the shell does
+//     wait-visible      until the dialog is shown
+//     wait-hidden       until the dialog is hidden again
+//     visible           exit code 0 when shown, 1 when hidden
+//     set-text ID TEXT  the control's text, as typing it would leave it
+//     get-text ID       prints the control's text
+//     focus             prints the id of the control that has the focus
+//     click ID          a mouse click on the button (only while the dialog is shown)
+//
+// --exe NAME: only the dialog of a process whose image file is NAME (another instance may be
+// running). Exit code 0 on success; otherwise a one-line message on stderr and 2 (or 1 for
+// "visible" when the dialog is hidden). Every wait is bounded.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char kCaption[] = "Quorvane by Harrowbecks Software, Inc.";
+const char kDialogClass[] = "#32770";
+// The tray icon's callback: message, icon id, and the mouse message as lParam.
+const UINT kTrayMessage = WM_APP + 100;
+const WPARAM kTrayIconId = 128;
+const DWORD kWaitMs = 15000;
+const DWORD kPollMs = 50;
+const UINT kSendTimeoutMs = 5000;
+
+int Fail(const std::string& strMessage) {
+    std::fprintf(stderr, "qvdriver: %s\n", strMessage.c_str());
+    return 2;
+}
+
+bool ImageIs(HWND hwnd, const char* pszImage) {
+    DWORD dwProcess = 0;
+    GetWindowThreadProcessId(hwnd, &dwProcess);
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcess);
+    if (hProcess == nullptr) return false;
+    char szPath[MAX_PATH];
+    DWORD dwLength = sizeof szPath;
+    const BOOL bOk = QueryFullProcessImageNameA(hProcess, 0, szPath, &dwLength);
+    CloseHandle(hProcess);
+    if (!bOk) return false;
+    const char* pszBase = std::strrchr(szPath, '\\');
+    return _stricmp(pszBase != nullptr ? pszBase + 1 : szPath, pszImage) == 0;
+}
+
+// The program's dialog: nullptr with a message when there is none, or more than one to
+// choose from.
+HWND FindDialog(const char* pszImage, std::string& strWhy) {
+    HWND hwndFound = nullptr;
+    int nFound = 0;
+    for (HWND hwnd = nullptr;
+         (hwnd = FindWindowExA(nullptr, hwnd, kDialogClass, kCaption)) != nullptr;) {
+        if (pszImage != nullptr && !ImageIs(hwnd, pszImage)) continue;
+        hwndFound = hwnd;
+        ++nFound;
+    }
+    if (nFound == 1) return hwndFound;
+    strWhy = nFound == 0 ? std::string("no window \"") + kCaption + "\""
+                         : std::to_string(nFound) + " windows \"" + kCaption +
+                               "\": name the program with --exe";
+    return nullptr;
+}
+
+bool ParseId(const char* pszText, int& nId) {
+    char* pszEnd = nullptr;
+    const long n = std::strtol(pszText, &pszEnd, 10);
+    if (pszEnd == pszText || *pszEnd != '\0' || n < 0 || n > 0xFFFF) return false;
+    nId = static_cast<int>(n);
+    return true;
+}
+
+// Sent, as the system sends a control's messages: bounded, as the program may be stuck in
+// a modal box or a blocking call.
+bool Send(HWND hwnd, UINT nMessage, WPARAM wParam, LPARAM lParam, DWORD_PTR& dwResult) {
+    return SendMessageTimeoutA(hwnd, nMessage, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                               &dwResult) != 0;
+}
+
+int WaitShown(HWND hwnd, bool bShown) {
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kWaitMs; Sleep(kPollMs)) {
+        if (!IsWindow(hwnd)) return Fail("the dialog was destroyed");
+        if ((IsWindowVisible(hwnd) != FALSE) == bShown) return 0;
+    }
+    return Fail(std::string("the dialog is still ") + (bShown ? "hidden" : "shown") + " after " +
+                std::to_string(kWaitMs / 1000) + " s");
+}
+
+int Click(HWND hwnd, int nId) {
+    if (!IsWindowVisible(hwnd)) return Fail("the dialog is hidden: nothing there to click");
+    // A modal box disables its owner: the mouse cannot reach the dialog then.
+    if (!IsWindowEnabled(hwnd)) return Fail("the dialog is disabled (a message box open?)");
+    HWND hwndButton = GetDlgItem(hwnd, nId);
+    if (hwndButton == nullptr) return Fail("no control " + std::to_string(nId));
+    if (!IsWindowVisible(hwndButton) || !IsWindowEnabled(hwndButton))
+        return Fail("button " + std::to_string(nId) + " is hidden or disabled");
+    DWORD_PTR dwResult = 0;
+    if (Send(hwndButton, BM_CLICK, 0, 0, dwResult)) return 0;
+    // A click that ends the program may take its window with it before the answer.
+    if (!IsWindow(hwnd)) return 0;
+    return Fail("the click on " + std::to_string(nId) + " did not return within " +
+                std::to_string(kSendTimeoutMs / 1000) + " s (a message box open?)");
+}
+
+int Usage() {
+    return Fail(
+        "usage: qvdriver [--exe NAME] wait | tray-click | wait-visible | wait-hidden | visible "
+        "| set-text ID TEXT | get-text ID | focus | click ID");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int nArg = 1;
+    const char* pszImage = nullptr;
+    if (argc > 2 && std::strcmp(argv[1], "--exe") == 0) {
+        pszImage = argv[2];
+        nArg = 3;
+    }
+    if (nArg >= argc) return Usage();
+    const std::string strAction = argv[nArg++];
+    const int nArgs = argc - nArg;
+
+    std::string strWhy;
+    HWND hwnd = FindDialog(pszImage, strWhy);
+    if (strAction == "wait" && nArgs == 0) {
+        for (DWORD dwStart = GetTickCount(); hwnd == nullptr; Sleep(kPollMs)) {
+            if (GetTickCount() - dwStart >= kWaitMs)
+                return Fail(strWhy + " after " + std::to_string(kWaitMs / 1000) + " s");
+            hwnd = FindDialog(pszImage, strWhy);
+        }
+        return 0;
+    }
+    if (hwnd == nullptr) return Fail(strWhy);
+
+    int nId = 0;
+    DWORD_PTR dwResult = 0;
+    if (strAction == "tray-click" && nArgs == 0) {
+        // The shell does not wait for the program's answer.
+        if (!SendNotifyMessageA(hwnd, kTrayMessage, kTrayIconId, WM_LBUTTONDOWN))
+            return Fail("the tray message was not delivered");
+        return 0;
+    }
+    if (strAction == "wait-visible" && nArgs == 0) return WaitShown(hwnd, true);
+    if (strAction == "wait-hidden" && nArgs == 0) return WaitShown(hwnd, false);
+    if (strAction == "visible" && nArgs == 0) return IsWindowVisible(hwnd) ? 0 : 1;
+    if (strAction == "focus" && nArgs == 0) {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) ||
+            info.hwndFocus == nullptr || !IsChild(hwnd, info.hwndFocus))
+            return Fail("no control of the dialog has the focus");
+        std::printf("%d\n", GetDlgCtrlID(info.hwndFocus));
+        return 0;
+    }
+    if ((strAction == "set-text" && nArgs == 2) || (strAction == "get-text" && nArgs == 1) ||
+        (strAction == "click" && nArgs == 1)) {
+        if (!ParseId(argv[nArg], nId)) return Fail(std::string("not a control id: ") + argv[nArg]);
+        if (strAction == "click") return Click(hwnd, nId);
+        HWND hwndControl = GetDlgItem(hwnd, nId);
+        if (hwndControl == nullptr) return Fail("no control " + std::to_string(nId));
+        if (strAction == "set-text") {
+            if (!Send(hwndControl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[nArg + 1]),
+                      dwResult) ||
+                !dwResult)
+                return Fail("control " + std::to_string(nId) + " took no text");
+            return 0;
+        }
+        char szText[1024] = "";
+        if (!Send(hwndControl, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText),
+                  dwResult))
+            return Fail("control " + std::to_string(nId) + " gave no text");
+        std::printf("%s\n", szText);
+        return 0;
+    }
+    return Usage();
+}
