@@ -1,0 +1,312 @@
+#!/usr/bin/env bash
+# Usage: tests/wine_endtoend.sh QUORVANE_EXE QVDRIVER_EXE
+# The real Windows program under Wine, watched on lo and driven through its dialog by qvdriver
+# as a user would. Runs only inside the Wine session started in the loopback-only namespace
+# (scripts/in-netns.sh scripts/wine-session.sh ...): ICMP.DLL's echoes leave from that
+# session's own processes, and tcpdump and nft act on that namespace alone.
+#
+# Two instances run side by side, each in a directory of its own:
+#   a (servers 127.0.0.1-3, delay 3): round robin on the wire; a tray click stops the cycle;
+#     OK with a new delay rewrites the list file and the cycle goes on with it; Exit ends it.
+#   b (servers 127.0.0.11-13, 127.0.0.12 silent): three tries for the silent server, one
+#     timeout apart, then the next tick goes on to the next server.
+set -uo pipefail
+
+if (($# != 2)); then
+    echo "usage: $0 QUORVANE_EXE QVDRIVER_EXE" >&2
+    exit 2
+fi
+quorvane=$(readlink -f "$1")
+driver=$(readlink -f "$2")
+source "$(dirname "$(readlink -f "$0")")/../scripts/wine-env.sh"
+export PATH="$PATH:/usr/sbin:/sbin"
+
+# Real echo requests only where nothing but lo exists.
+others=$(ip -o link show 2>/dev/null | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") printf "%s ", $2 }')
+if ! ip -o link show lo >/dev/null 2>&1 || [[ -n "$others" ]]; then
+    echo "wine_endtoend: refusing to run outside the loopback-only namespace (interfaces: ${others:-?})" >&2
+    exit 1
+fi
+if [[ -z "${DISPLAY:-}" ]]; then
+    echo "wine_endtoend: no Wine session: run under scripts/wine-session.sh" >&2
+    exit 1
+fi
+for tool in tcpdump nft wine; do
+    command -v "$tool" >/dev/null || { echo "wine_endtoend: $tool is missing" >&2; exit 1; }
+done
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    nft delete table inet qvwine 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+# Waits for a background process and takes it off the list, its pid free for reuse from then
+# on; returns its exit status.
+reap() {
+    local pid code keep=()
+    wait "$1"
+    code=$?
+    for pid in "${pids[@]}"; do [[ "$pid" == "$1" ]] || keep+=("$pid"); done
+    pids=("${keep[@]}")
+    return $code
+}
+
+status=0
+fail() {
+    echo "FAIL: $*" >&2
+    status=1
+}
+now() { date +%s.%N; }
+
+# --- The wire --------------------------------------------------------------------------------
+
+timeout -k 5 150 tcpdump -i lo -n -tt -v -x -l 'icmp[icmptype] == icmp-echo' \
+    >"$tmp/capture" 2>"$tmp/tcpdump.err" &
+pids+=("$!")
+capture_start=$(now)
+for _ in $(seq 100); do
+    grep -q "listening on" "$tmp/tcpdump.err" && break
+    sleep 0.1
+done
+if ! grep -q "listening on" "$tmp/tcpdump.err"; then
+    echo "wine_endtoend: tcpdump did not start: $(head -c 500 "$tmp/tcpdump.err")" >&2
+    exit 1
+fi
+
+# The echo requests captured so far, one a line: TIME DESTINATION TTL PAYLOAD (hex, "-" when
+# empty), all read from the packet's own bytes.
+requests() {
+    awk '
+        function hex(s,   i, v) {
+            v = 0
+            for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
+            return v
+        }
+        function byte(i) { return hex(substr(bytes, 2 * i + 1, 2)) }
+        function flush(   ihl, total, payload) {
+            if (bytes == "") return
+            ihl = (byte(0) % 16) * 4
+            total = byte(2) * 256 + byte(3)
+            if (byte(9) == 1 && byte(ihl) == 8 && length(bytes) >= 2 * total) {
+                payload = substr(bytes, 2 * (ihl + 8) + 1, 2 * (total - ihl - 8))
+                printf "%s %d.%d.%d.%d %d %s\n", time, byte(16), byte(17), byte(18), byte(19),
+                       byte(8), payload == "" ? "-" : payload
+            }
+            bytes = ""
+        }
+        /^[0-9]+\.[0-9]+ / { flush(); time = $1; next }
+        /^[ \t]+0x[0-9a-f]+:/ { for (i = 2; i <= NF; i++) bytes = bytes $i }
+        END { flush() }' "$tmp/capture"
+}
+
+# The requests to the given addresses, in order.
+requests_to() {
+    requests | awk -v list=" $* " 'index(list, " " $2 " ")'
+}
+
+# Waits until COUNT requests to the addresses have been seen after time AFTER, for at most
+# SECONDS; true when they have.
+wait_requests() {
+    local count=$1 after=$2 seconds=$3
+    shift 3
+    local deadline=$(($(date +%s) + seconds))
+    while (($(date +%s) < deadline)); do
+        (($(requests_to "$@" | awk -v t="$after" '$1 > t' | wc -l) >= count)) && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# What was seen, for a failure report: times from the start of the capture.
+show() {
+    awk -v t0="$capture_start" \
+        '{ printf "  +%7.3f %-11s ttl %3d, %d payload bytes\n", $1 - t0, $2, $3,
+                  $4 == "-" ? 0 : length($4) / 2 }' >&2
+}
+
+# Checks the requests (on stdin) against the expected destinations in order and the allowed
+# gaps before each after the first ("LOW-HIGH" seconds each); NAME says which case.
+check_sequence() {
+    local name=$1 destinations=$2 gaps=$3 seen why
+    seen=$(cat)
+    why=$(awk -v want="$destinations" -v gaps="$gaps" '
+        BEGIN { n = split(want, w, " "); split(gaps, g, " ") }
+        NF == 0 || k >= n { next }
+        {
+            k++
+            if ($2 != w[k]) { printf "request %d went to %s, not %s", k, $2, w[k]; done = 1; exit }
+            if (k > 1) {
+                split(g[k - 1], bounds, "-")
+                gap = $1 - last
+                if (gap < bounds[1] || gap > bounds[2]) {
+                    printf "request %d came %.2f s after the one before, not %s s", k, gap, g[k - 1]
+                    done = 1
+                    exit
+                }
+            }
+            last = $1
+        }
+        END { if (!done && k < n) printf "only %d of %d requests seen", k, n }' <<<"$seen")
+    if [[ -n "$why" ]]; then
+        fail "$name: $why; seen:"
+        [[ -z "$seen" ]] || show <<<"$seen"
+    fi
+}
+
+# Every request to the addresses carries the TTL and the payload given.
+check_format() {
+    local name=$1 ttl=$2 payload=$3 bad
+    shift 3
+    bad=$(requests_to "$@" | awk -v ttl="$ttl" -v p="$payload" '$3 != ttl || $4 != p')
+    if [[ -n "$bad" ]]; then
+        fail "$name: requests without TTL $ttl and the expected payload:"
+        show <<<"$bad"
+    fi
+}
+
+# Before the program: Wine's own ping goes through the same ICMP.DLL, so a capture that sees
+# it shows the session and the capture in the same namespace.
+timeout -k 5 20 wine ping -n 1 -l 35 127.0.0.9 >/dev/null 2>&1
+if ! wait_requests 1 0 5 127.0.0.9; then
+    echo "wine_endtoend: Wine's ping to 127.0.0.9 was not seen on lo: is the Wine session" \
+        "outside this namespace?" >&2
+    exit 1
+fi
+if ! requests_to 127.0.0.9 | awk '{ exit length($4) != 70 }'; then
+    echo "wine_endtoend: Wine's ping to 127.0.0.9 does not read as 35 payload bytes:" >&2
+    requests_to 127.0.0.9 | show
+    exit 1
+fi
+
+# --- The two programs ------------------------------------------------------------------------
+
+# b's echo requests to its second server are dropped on arrival; the capture still sees them.
+nft add table inet qvwine && nft add chain inet qvwine input '{ type filter hook input priority 0; }' &&
+    nft add rule inet qvwine input ip daddr 127.0.0.12 icmp type echo-request drop ||
+    { echo "wine_endtoend: cannot set the firewall rule for the silent server" >&2; exit 1; }
+
+mkdir "$tmp/a" "$tmp/b"
+printf '3\r\n0\r\n1\r\n127.0.0.1\r\n127.0.0.2\r\n127.0.0.3\r\n' >"$tmp/a/Quorvane.Lst"
+printf '3\r\n0\r\n0\r\n127.0.0.11\r\n127.0.0.12\r\n127.0.0.13\r\n' >"$tmp/b/Quorvane.Lst"
+# Under another image name, so the driver can tell the two dialogs apart.
+cp "$quorvane" "$tmp/b/quorvane-b.exe"
+exe_a=$(basename "$quorvane")
+exe_b="quorvane-b.exe"
+
+(cd "$tmp/b" && exec timeout -k 5 120 wine "$tmp/b/$exe_b" </dev/null >"$tmp/b.log" 2>&1) &
+pid_b=$!
+pids+=("$pid_b")
+(cd "$tmp/a" && exec timeout -k 5 120 wine "$quorvane" </dev/null >"$tmp/a.log" 2>&1) &
+pid_a=$!
+pids+=("$pid_a")
+
+drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
+
+# Ends a program through its dialog as a user would (tray click, Exit) and checks that it
+# ends promptly with exit code 0.
+exit_by_dialog() {
+    local name=$1 exe=$2 pid=$3 code
+    drive --exe "$exe" tray-click && drive --exe "$exe" wait-visible &&
+        drive --exe "$exe" click 2 || { fail "$name: could not click Exit"; return; }
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "$name: still running 5 s after Exit"
+        return
+    fi
+    reap "$pid"
+    code=$?
+    ((code == 0)) || fail "$name: exit code $code after Exit, not 0 $(head -c 500 "$tmp/$name.log")"
+}
+
+payload=$(printf 'Harrowbecks Software, Incorporated' | od -An -v -tx1 | tr -d ' \n')00
+servers_a=(127.0.0.1 127.0.0.2 127.0.0.3)
+servers_b=(127.0.0.11 127.0.0.12 127.0.0.13)
+
+# Nothing else can be checked without both dialogs.
+for name in a b; do
+    exe=exe_$name pid=pid_$name
+    drive --exe "${!exe}" wait && continue
+    if kill -0 "${!pid}" 2>/dev/null; then
+        echo "FAIL: $name: its dialog never appeared" >&2
+    else
+        reap "${!pid}"
+        echo "FAIL: $name: ended with exit code $? before its dialog appeared $(head -c 500 "$tmp/$name.log")" >&2
+    fi
+    exit 1
+done
+
+# Round robin from the first server, one tick every delay.
+wait_requests 4 0 25 "${servers_a[@]}"
+check_sequence "round robin" "127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.1" "2.5-4.5 2.5-4.5 2.5-4.5" \
+    < <(requests_to "${servers_a[@]}")
+
+# A tray click opens the dialog and stops the cycle; OK with a new delay saves and goes on.
+if drive --exe "$exe_a" tray-click && drive --exe "$exe_a" wait-visible; then
+    opened=$(now)
+    # The handler that shows the dialog may still be filling it in.
+    for _ in $(seq 10); do
+        focus=$(drive --exe "$exe_a" focus | tr -d "\r")
+        delay=$(drive --exe "$exe_a" get-text 1000 | tr -d "\r")
+        [[ "$focus" == 1000 && "$delay" == 3 ]] && break
+        sleep 0.1
+    done
+    [[ "$focus" == 1000 ]] || fail "the dialog opened with the focus on control '$focus', not the Delay edit"
+    [[ "$delay" == 3 ]] || fail "the dialog shows delay '$delay', not the file's 3"
+    # Longer than a tick, so a cycle still running would show on the wire.
+    sleep 4
+    closing=$(now)
+    drive --exe "$exe_a" set-text 1000 4 && drive --exe "$exe_a" click 1 || fail "could not click OK"
+    drive --exe "$exe_a" wait-hidden || fail "the dialog stayed open after OK"
+    open_requests=$(requests_to "${servers_a[@]}" | awk -v a="$opened" -v b="$closing" '$1 > a && $1 < b')
+    if [[ -n "$open_requests" ]]; then
+        fail "echo requests went out while the dialog was open:"
+        show <<<"$open_requests"
+    fi
+    printf '4\r\n0\r\n1\r\n127.0.0.1\r\n127.0.0.2\r\n127.0.0.3\r\n' >"$tmp/expected.lst"
+    if ! cmp -s "$tmp/expected.lst" "$tmp/a/Quorvane.Lst"; then
+        fail "OK left the list file as:"
+        od -c "$tmp/a/Quorvane.Lst" >&2
+    fi
+    # The cycle goes on with the new delay, round robin.
+    wait_requests 2 "$closing" 15 "${servers_a[@]}"
+    after_ok=$(requests_to "${servers_a[@]}" | awk -v t="$closing" '$1 > t' | head -2)
+    if [[ -z "$after_ok" ]]; then
+        fail "no echo request in 15 s after OK: the cycle did not go on"
+    else
+        first=$(awk 'NR == 1 { print $2 }' <<<"$after_ok")
+        case $first in
+            127.0.0.1) successor=127.0.0.2 ;; 127.0.0.2) successor=127.0.0.3 ;; *) successor=127.0.0.1 ;;
+        esac
+        check_sequence "the cycle after OK" "$first $successor" "3.5-5.5" <<<"$after_ok"
+        gap=$(awk -v t="$closing" 'NR == 1 { printf "%.2f", $1 - t }' <<<"$after_ok")
+        awk -v g="$gap" 'BEGIN { exit !(g < 5.5) }' ||
+            fail "the first echo request after OK came $gap s after it"
+    fi
+else
+    fail "a tray click did not show the dialog"
+fi
+
+# Exit ends the program at once with exit code 0.
+exit_by_dialog a "$exe_a" "$pid_a"
+
+# A silent server: three tries one timeout apart, then the next tick goes to the next server.
+wait_requests 5 0 40 "${servers_b[@]}"
+check_sequence "silent server" \
+    "127.0.0.11 127.0.0.12 127.0.0.12 127.0.0.12 127.0.0.13" "2.5-4.5 4.5-6.0 4.5-6.0 7.0-9.5" \
+    < <(requests_to "${servers_b[@]}")
+exit_by_dialog b "$exe_b" "$pid_b"
+
+check_format "what goes on the wire" 254 "$payload" "${servers_a[@]}" "${servers_b[@]}"
+
+if ((status == 0)); then
+    echo "wine_endtoend: all checks passed"
+fi
+exit $status
