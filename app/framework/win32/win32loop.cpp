@@ -12,14 +12,14 @@ namespace {
 
 std::set<HWND> g_dialogs;
 
-void Dispatch(MSG& msg) {
+}  // namespace
+
+void Win32Dispatch(MSG& msg) {
     HWND hRoot = msg.hwnd != nullptr ? ::GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
     if (hRoot != nullptr && g_dialogs.count(hRoot) != 0 && ::IsDialogMessageA(hRoot, &msg)) return;
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
 }
-
-}  // namespace
 
 void Win32RememberDialog(HWND hDialog) { g_dialogs.insert(hDialog); }
 
@@ -33,7 +33,7 @@ bool Win32PumpMessage() {
         return false;
     }
     if (bGot == -1) return false;
-    Dispatch(msg);
+    Win32Dispatch(msg);
     return true;
 }
 
@@ -50,6 +50,6 @@ int AfxRunMessageLoop(CWnd& /*mainWnd*/) {
         const BOOL bGot = ::GetMessageA(&msg, nullptr, 0, 0);
         if (bGot == 0) return static_cast<int>(msg.wParam);
         if (bGot == -1) return -1;
-        Dispatch(msg);
+        Win32Dispatch(msg);
     }
 }
