@@ -22,8 +22,9 @@ namespace {
 constexpr char kNotIsolated[] =
     "skipped: interfaces other than loopback are present (run inside scripts/in-netns.sh)";
 
-// The real services, with the window-bound ones kept off the system: the dialogs here live
-// on the memory backend, which has no native windows. Boxes are recorded.
+// The real services, with the window-bound ones kept off the system (no timer fires, no tray
+// icon appears, no box waits for an answer): the contract and end-to-end tests have those.
+// Boxes are recorded.
 class CTestPlatform : public CWin32Platform {
 public:
     void SetTimer(CWnd& /*wnd*/, UINT_PTR /*id*/, UINT /*elapseMs*/) override {}
