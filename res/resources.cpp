@@ -1,68 +1,78 @@
 #include "resources.h"
 
+#include "dialogstyles.h"
 #include "resource.h"
-#include "version.h"
 
 namespace {
 
-constexpr DWORD TS = kStyleTabStop;
+// What the backends without the system's dialog manager need to know of the styles.
+DWORD FlagsOf(CtrlKind kind, DWORD dwStyle, DWORD dwExStyle) {
+    DWORD flags = 0;
+    if ((dwStyle & WS_TABSTOP) != 0) flags |= kStyleTabStop;
+    if ((dwExStyle & WS_EX_LEFTSCROLLBAR) != 0) flags |= kStyleLeftScrollBar;
+    if (kind == CtrlKind::Static && (dwStyle & SS_NOPREFIX) != 0) flags |= kStyleNoPrefix;
+    return flags;
+}
+
+CDialogItem Control(CtrlKind kind, const char* pszText, int nID, int x, int y, int cx, int cy,
+                    DWORD dwStyle, DWORD dwExStyle) {
+    return {nID, kind,    pszText,  x, y, cx, cy, FlagsOf(kind, dwStyle, dwExStyle),
+            0,   dwStyle, dwExStyle};
+}
+
+CDialogItem Icon(UINT nIconId, int nID, int x, int y, int cx, int cy, DWORD dwStyle,
+                 DWORD dwExStyle) {
+    return {nID,      CtrlKind::Icon,
+            "",       x,
+            y,        cx,
+            cy,       FlagsOf(CtrlKind::Icon, dwStyle, dwExStyle),
+            nIconId,  dwStyle,
+            dwExStyle};
+}
+
+const CDialogTemplate* Find(UINT nID) {
+    // Every template is made once, the first time it is asked for.
+    switch (nID) {
+#define QV_DIALOG_BEGIN(id, x, y, cx, cy, style, exstyle, caption, points, font)                  \
+    case id: {                                                                                    \
+        static const CDialogTemplate tmpl{id, caption, cx, cy, font, points,                      \
+                                          ((exstyle)&WS_EX_APPWINDOW) != 0 ? kStyleAppWindow : 0, \
+                                          {
+#define QV_CONTROL(kind, text, id, x, y, cx, cy, style, exstyle) \
+    Control(CtrlKind::kind, text, id, x, y, cx, cy, style, exstyle),
+#define QV_ICON(iconId, id, x, y, cx, cy, style, exstyle) \
+    Icon(iconId, id, x, y, cx, cy, style, exstyle),
+#define QV_DIALOG_END() \
+    }                   \
+    }                   \
+    ;                   \
+    return &tmpl;       \
+    }
+#include "dialogs.def"
+#undef QV_DIALOG_BEGIN
+#undef QV_CONTROL
+#undef QV_ICON
+#undef QV_DIALOG_END
+        default:
+            return nullptr;
+    }
+}
 
 }  // namespace
 
-const CDialogTemplate& KeepAliveDialogTemplate() {
-    static const CDialogTemplate tmpl{
-        IDD_KEEPALIVE_DIALOG,
-        "Quorvane by Harrowbecks Software, Inc.",
-        296,
-        98,
-        "MS Sans Serif",
-        8,
-        kStyleAppWindow,
-        {
-            {IDC_DELAY, CtrlKind::Edit, "", 29, 14, 35, 14, TS},
-            {IDC_SOUND, CtrlKind::CheckBox, "Sound", 7, 34, 37, 11, TS},
-            {IDC_CYCLE, CtrlKind::CheckBox, "Cycle on No Contact", 45, 34, 86, 9, TS},
-            {IDC_NEW_SERVER, CtrlKind::Edit, "", 7, 60, 100, 14, TS},
-            {IDC_ADD, CtrlKind::PushButton, "&Add ->", 117, 51, 50, 14, TS},
-            {IDC_REMOVE, CtrlKind::PushButton, "<- &Remove", 117, 71, 50, 14, TS},
-            {IDOK, CtrlKind::DefPushButton, "OK", 239, 7, 50, 14, TS},
-            {IDC_ABOUT, CtrlKind::PushButton, "About...", 239, 26, 50, 14, TS},
-            {IDC_SERVER_LIST, CtrlKind::ListBox, "", 176, 44, 113, 47, TS | kStyleLeftScrollBar},
-            {IDCANCEL, CtrlKind::PushButton, "E&xit", 175, 7, 50, 14, TS},
-            {IDC_STATIC, CtrlKind::Static, "Delay:", 7, 17, 21, 8, 0},
-            {IDC_STATIC, CtrlKind::Static, "seconds", 66, 17, 29, 8, 0},
-            {IDC_STATIC, CtrlKind::Static, "Server List:", 177, 33, 40, 10, 0},
-            {IDC_STATIC, CtrlKind::Static, "New Server:", 7, 49, 42, 10, 0},
-        }};
-    return tmpl;
-}
+const CDialogTemplate& KeepAliveDialogTemplate() { return *Find(IDD_KEEPALIVE_DIALOG); }
 
-const CDialogTemplate& AboutBoxTemplate() {
-    static const CDialogTemplate tmpl{
-        IDD_ABOUTBOX,
-        "About Quorvane",
-        217,
-        66,
-        "MS Sans Serif",
-        8,
-        0,
-        {
-            {IDC_STATIC, CtrlKind::Icon, "", 11, 17, 21, 20, 0, IDI_MAIN},
-            {IDC_STATIC, CtrlKind::Static, "Quorvane Version 1.0.1", 40, 10, 119, 8,
-             kStyleNoPrefix},
-            {IDC_STATIC, CtrlKind::Static,
-             "Keeps network connections up by pinging a known server list.\n"
-             "Copyright (C) 2026 Harrowbecks Software, Inc.",
-             39, 24, 150, 35, 0},
-            {IDOK, CtrlKind::DefPushButton, "OK", 178, 7, 32, 14, TS},
-        }};
-    return tmpl;
-}
+const CDialogTemplate& AboutBoxTemplate() { return *Find(IDD_ABOUTBOX); }
+
+const CDialogTemplate* FindDialogTemplate(UINT nID) { return Find(nID); }
 
 CString LoadResString(UINT nID) {
     switch (nID) {
-        case IDS_SOCKETS_INIT_FAILED:
-            return "Windows sockets initialization failed.";
+#define QV_STRING(id, text) \
+    case id:                \
+        return text;
+#include "strings.def"
+#undef QV_STRING
         default:
             return {};
     }

@@ -5,6 +5,8 @@
 
 const CDialogTemplate& KeepAliveDialogTemplate();
 const CDialogTemplate& AboutBoxTemplate();
+// Any of them by resource id; null for an unknown id.
+const CDialogTemplate* FindDialogTemplate(UINT nID);
 
 // The string table; empty for an unknown id.
 CString LoadResString(UINT nID);

@@ -1,21 +1,24 @@
 #pragma once
 // The program's version record, in one place: the About box, the application's version and
-// (later) the Windows version resource read from here.
+// the Windows version resource read from here. Macros, as the resource compiler reads them too.
 
 #define QV_VERSION_MAJOR 1
 #define QV_VERSION_MINOR 0
 #define QV_VERSION_PATCH 1
 #define QV_VERSION_BUILD 0
 
-inline constexpr const char kFileVersion[] = "1, 0, 1, 0";
-inline constexpr const char kProductVersion[] = "1, 0, 1, 0";
-inline constexpr const char kVersionDotted[] = "1.0.1.0";
-inline constexpr const char kComments[] =
-    "Quorvane: Pings a known server list to keep network connections up.";
-inline constexpr const char kFileDescription[] = "Quorvane MFC Application";
-inline constexpr const char kInternalName[] = "QUORVANE";
-inline constexpr const char kOriginalFilename[] = "QUORVANE.EXE";
-inline constexpr const char kProductName[] = "QUORVANE Application";
-inline constexpr const char kCompanyName[] = "Harrowbecks Software, Inc.";
-inline constexpr const char kLegalCopyright[] = "Copyright (C) 2026 Harrowbecks Software, Inc.";
-inline constexpr const char kLegalTrademarks[] = "";
+#define QV_FILE_VERSION "1, 0, 1, 0"
+#define QV_PRODUCT_VERSION "1, 0, 1, 0"
+#define QV_VERSION_DOTTED "1.0.1.0"
+#define QV_COMMENTS "Quorvane: Pings a known server list to keep network connections up."
+#define QV_FILE_DESCRIPTION "Quorvane MFC Application"
+#define QV_INTERNAL_NAME "QUORVANE"
+#define QV_ORIGINAL_FILENAME "QUORVANE.EXE"
+#define QV_PRODUCT_NAME "QUORVANE Application"
+#define QV_COMPANY_NAME "Harrowbecks Software, Inc."
+#define QV_LEGAL_COPYRIGHT "Copyright (C) 2026 Harrowbecks Software, Inc."
+#define QV_LEGAL_TRADEMARKS ""
+
+#ifndef RC_INVOKED
+inline constexpr const char kVersionDotted[] = QV_VERSION_DOTTED;
+#endif

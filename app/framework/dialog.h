@@ -16,6 +16,9 @@ struct CDialogItem {
     int x, y, cx, cy;
     DWORD dwStyle;  // the window styles below that matter to the program
     UINT nIconId = 0;
+    // The system's styles, as the Windows resource holds them.
+    DWORD dwNativeStyle = 0;
+    DWORD dwNativeExStyle = 0;
 };
 
 // Styles the backends honour.

@@ -16,6 +16,7 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 

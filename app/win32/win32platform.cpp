@@ -1,1 +1,73 @@
+// The system services on Windows that need no window: the program's name, library loading,
+// Winsock. The window-bound ones are in win32shell.cpp, the files in win32files.cpp.
+
 #include "win32/win32platform.h"
+
+#include <cstring>
+#include <vector>
+
+CWin32Platform::CWin32Platform() = default;
+
+CWin32Platform::~CWin32Platform() {
+    if (m_bSocketsStarted) WSACleanup();
+}
+
+CString CWin32Platform::GetAppName() const {
+    // Grows until the path fits: a truncated path would cut the name, not the directory.
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD size =
+            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (size == 0) return {};
+        if (size < buffer.size()) break;
+        if (buffer.size() >= 32768) return {};  // longer than any path the system takes
+        buffer.resize(buffer.size() * 2);
+    }
+    CString name = buffer.data();
+    const auto separator = name.find_last_of("\\/");
+    if (separator != CString::npos) name.erase(0, separator + 1);
+    const auto dot = name.rfind('.');
+    if (dot != CString::npos && dot > 0) name.erase(dot);
+    return name;
+}
+
+HMODULE CWin32Platform::LoadLibrary(const char* name) {
+    if (name == nullptr) return nullptr;
+    return LoadLibraryA(name);
+}
+
+void* CWin32Platform::GetProcAddress(HMODULE module, const char* name) {
+    if (module == nullptr || name == nullptr) return nullptr;
+    return reinterpret_cast<void*>(::GetProcAddress(module, name));
+}
+
+void CWin32Platform::FreeLibrary(HMODULE module) {
+    if (module != nullptr) ::FreeLibrary(module);
+}
+
+BOOL CWin32Platform::SocketInit() {
+    // Each successful start-up needs its own cleanup: started once, kept till the end.
+    if (m_bSocketsStarted) return TRUE;
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return FALSE;
+    // A layer that offers only something else has still counted the start-up.
+    if (data.wVersion != MAKEWORD(1, 1)) {
+        WSACleanup();
+        return FALSE;
+    }
+    m_bSocketsStarted = true;
+    return TRUE;
+}
+
+std::optional<std::uint32_t> CWin32Platform::GetHostByName(const CString& name) {
+    // A NUL would end the name early: a different name would be looked up.
+    if (name.empty() || name.find('\0') != CString::npos) return {};
+    const hostent* host = gethostbyname(name.c_str());
+    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
+        host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
+        return {};
+    // The bytes as they are: already in network order.
+    std::uint32_t address = 0;
+    std::memcpy(&address, host->h_addr_list[0], sizeof(address));
+    return address;
+}

@@ -39,5 +39,12 @@ public:
     bool IsAbsolutePath(const CString& strPath) const override;
 
 private:
+    // The shell forgets every icon when it restarts; the one last given is given again.
+    static LRESULT CALLBACK TrayWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR uIdSubclass, DWORD_PTR dwRefData);
+    void KeepTrayRecord(DWORD message, const NOTIFYICONDATAA& record);
+
     bool m_bSocketsStarted = false;
+    NOTIFYICONDATAA m_trayRecord{};  // hWnd null while there is no icon
+    UINT m_uTaskbarCreated = 0;
 };

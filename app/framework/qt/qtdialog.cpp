@@ -133,11 +133,14 @@ public:
     int RunModal() override {
         Realize();
         m_bInModalLoop = true;
+        m_bModalEnded = false;
         const int result = m_widget->exec();
         m_bInModalLoop = false;
-        return result;
+        // A loop that ended without EndDialog (the program is ending) is a Cancel.
+        return m_bModalEnded ? result : IDCANCEL;
     }
     void EndModal(int nResult) override {
+        m_bModalEnded = true;
         if (m_widget) m_widget->done(nResult);
     }
 
@@ -255,6 +258,7 @@ private:
     CWnd* m_pParent;
     bool m_bModal;
     bool m_bInModalLoop = false;
+    bool m_bModalEnded = false;
     bool m_bDestroyed = false;
     CString m_title;
     UINT m_nIconId = 0;

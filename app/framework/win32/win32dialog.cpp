@@ -1,1 +1,256 @@
+// Dialog windows of the Win32 backend: the system's dialog manager makes each one from the
+// program's dialog resource of the same id, and every user action on it reaches the program's
+// handlers as the window message they expect.
+
+#include <set>
+
+#include "framework/dialog.h"
 #include "framework/win32/win32backend.h"
+#include "framework/win32/win32loop.h"
+
+namespace {
+
+class CWin32DialogImpl : public CWndImpl {
+public:
+    CWin32DialogImpl(CWnd& owner, bool bModal) : m_owner(owner), m_bModal(bModal) {}
+    ~CWin32DialogImpl() override {
+        if (m_hWnd != nullptr) {
+            Win32ForgetDialog(m_hWnd);
+            ::DestroyWindow(m_hWnd);
+        }
+    }
+    CWin32DialogImpl(const CWin32DialogImpl&) = delete;
+    CWin32DialogImpl& operator=(const CWin32DialogImpl&) = delete;
+
+    bool Create(UINT nTemplateId, HWND hParent);
+    HWND Hwnd() const { return m_hWnd; }
+
+    void Show(int nCmdShow) override { ::ShowWindow(m_hWnd, nCmdShow); }
+    bool IsVisible() const override { return ::IsWindowVisible(m_hWnd) != FALSE; }
+    bool IsMinimized() const override { return IsVisible() && ::IsIconic(m_hWnd) != FALSE; }
+    void SetForeground() override {
+        // A hidden dialog has nothing to bring forward (the About box may ask for it).
+        if (IsVisible()) ::SetForegroundWindow(m_hWnd);
+    }
+    void SetIcon(HICON icon, bool bBig) override {
+        ::SendMessageA(m_hWnd, WM_SETICON, bBig ? ICON_BIG : ICON_SMALL,
+                       reinterpret_cast<LPARAM>(icon));
+    }
+    void SetTitle(const CString& text) override { ::SetWindowTextA(m_hWnd, text.c_str()); }
+    CString GetTitle() const override { return TextOf(m_hWnd); }
+    void Destroy() override;
+    int RunModal() override;
+    void EndModal(int nResult) override {
+        m_nModalResult = nResult;
+        m_bEndModal = true;
+        // Wakes the loop if nothing else is waiting to be handled.
+        ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+    }
+
+    bool HasItem(int id) const override { return id != -1 && Item(id) != nullptr; }
+    CString GetItemText(int id) const override { return TextOf(Item(id)); }
+    void SetItemText(int id, const CString& text) override {
+        ::SetDlgItemTextA(m_hWnd, id, text.c_str());
+    }
+    int GetItemCheck(int id) const override {
+        return ::IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED ? 1 : 0;
+    }
+    void SetItemCheck(int id, int nCheck) override {
+        ::CheckDlgButton(m_hWnd, id, nCheck != 0 ? BST_CHECKED : BST_UNCHECKED);
+    }
+    void LimitItemText(int id, int nChars) override {
+        ::SendDlgItemMessageA(m_hWnd, id, EM_LIMITTEXT, static_cast<WPARAM>(nChars), 0);
+    }
+    void FocusItem(int id) override {
+        // Through the dialog manager, which also selects an edit's whole text.
+        if (HWND hItem = Item(id))
+            ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hItem), TRUE);
+    }
+    int GetFocusItem() const override {
+        HWND hFocus = ::GetFocus();
+        return hFocus != nullptr && ::IsChild(m_hWnd, hFocus) ? ::GetDlgCtrlID(hFocus) : 0;
+    }
+    bool IsItemTextSelectedWhole(int id) const override {
+        DWORD dwStart = 0;
+        DWORD dwEnd = 0;
+        ::SendDlgItemMessageA(m_hWnd, id, EM_GETSEL, reinterpret_cast<WPARAM>(&dwStart),
+                              reinterpret_cast<LPARAM>(&dwEnd));
+        return dwStart == 0 && dwEnd == static_cast<DWORD>(::GetWindowTextLengthA(Item(id)));
+    }
+
+    // The framework keeps the entries in order; the control only mirrors them, each put at
+    // the index the framework gave it.
+    void ListInsert(int id, int nIndex, const CString& text) override {
+        ::SendDlgItemMessageA(m_hWnd, id, LB_INSERTSTRING, static_cast<WPARAM>(nIndex),
+                              reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    void ListDelete(int id, int nIndex) override {
+        ::SendDlgItemMessageA(m_hWnd, id, LB_DELETESTRING, static_cast<WPARAM>(nIndex), 0);
+    }
+    void ListReset(int id) override { ::SendDlgItemMessageA(m_hWnd, id, LB_RESETCONTENT, 0, 0); }
+    int ListGetCurSel(int id) const override {
+        return static_cast<int>(::SendDlgItemMessageA(m_hWnd, id, LB_GETCURSEL, 0, 0));
+    }
+    void ListSetCurSel(int id, int nIndex) override {
+        ::SendDlgItemMessageA(m_hWnd, id, LB_SETCURSEL, static_cast<WPARAM>(nIndex), 0);
+    }
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    static CString TextOf(HWND hWnd);
+    // Where a template at 0, 0 goes: centred on its owner, or on the screen's work area.
+    void Centre(HWND hParent);
+
+    CWnd& m_owner;
+    bool m_bModal;
+    HWND m_hWnd = nullptr;
+    HWND m_hModalOwner = nullptr;
+    bool m_bDestroyed = false;
+    bool m_bInModalLoop = false;
+    bool m_bEndModal = false;
+    int m_nModalResult = IDCANCEL;
+};
+
+bool CWin32DialogImpl::Create(UINT nTemplateId, HWND hParent) {
+    m_hWnd = ::CreateDialogParamA(Win32Instance(), MAKEINTRESOURCEA(nTemplateId), hParent,
+                                  &DialogProc, reinterpret_cast<LPARAM>(this));
+    if (m_hWnd == nullptr) return false;
+    Win32RememberDialog(m_hWnd);
+    Centre(hParent);
+    return true;
+}
+
+void CWin32DialogImpl::Centre(HWND hParent) {
+    RECT work{};
+    const HMONITOR hMonitor =
+        ::MonitorFromWindow(hParent != nullptr ? hParent : m_hWnd, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (::GetMonitorInfoA(hMonitor, &info))
+        work = info.rcWork;
+    else
+        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    // A hidden owner still has its place, which is where the box belongs.
+    RECT area = work;
+    if (hParent != nullptr) ::GetWindowRect(hParent, &area);
+    RECT rect{};
+    ::GetWindowRect(m_hWnd, &rect);
+    const LONG cx = rect.right - rect.left;
+    const LONG cy = rect.bottom - rect.top;
+    LONG x = area.left + (area.right - area.left - cx) / 2;
+    LONG y = area.top + (area.bottom - area.top - cy) / 2;
+    // Whole on the screen, the caption first.
+    if (x + cx > work.right) x = work.right - cx;
+    if (y + cy > work.bottom) y = work.bottom - cy;
+    if (x < work.left) x = work.left;
+    if (y < work.top) y = work.top;
+    ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void CWin32DialogImpl::Destroy() {
+    m_bDestroyed = true;
+    if (m_bInModalLoop) {
+        m_bEndModal = true;
+        m_nModalResult = IDCANCEL;
+    }
+    // The owner comes back before the box goes, so activation returns to it.
+    if (m_hModalOwner != nullptr) {
+        ::EnableWindow(m_hModalOwner, TRUE);
+        m_hModalOwner = nullptr;
+    }
+    ::ShowWindow(m_hWnd, SW_HIDE);
+}
+
+int CWin32DialogImpl::RunModal() {
+    HWND hOwner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (hOwner != nullptr && ::IsWindowEnabled(hOwner)) {
+        ::EnableWindow(hOwner, FALSE);
+        m_hModalOwner = hOwner;
+    }
+    ::ShowWindow(m_hWnd, SW_SHOW);
+    ::SetForegroundWindow(m_hWnd);
+    m_bInModalLoop = true;
+    m_bEndModal = m_bDestroyed;
+    while (!m_bEndModal) {
+        if (!Win32PumpMessage()) break;  // the quit message stays for the outer loop
+    }
+    m_bInModalLoop = false;
+    if (m_hModalOwner != nullptr) {
+        ::EnableWindow(m_hModalOwner, TRUE);
+        m_hModalOwner = nullptr;
+    }
+    return m_nModalResult;
+}
+
+CString CWin32DialogImpl::TextOf(HWND hWnd) {
+    if (hWnd == nullptr) return {};
+    CString text(static_cast<std::size_t>(::GetWindowTextLengthA(hWnd)) + 1, '\0');
+    const int n = ::GetWindowTextA(hWnd, &text[0], static_cast<int>(text.size()));
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text;
+}
+
+INT_PTR CALLBACK CWin32DialogImpl::DialogProc(HWND hWnd, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        ::SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
+        // The framework runs its own initialisation once creation has returned.
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<CWin32DialogImpl*>(::GetWindowLongPtrA(hWnd, DWLP_USER));
+    if (self == nullptr || self->m_bDestroyed) return FALSE;
+    return self->OnMessage(message, wParam, lParam);
+}
+
+INT_PTR CWin32DialogImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            // Clicks, Enter and Escape; the notifications controls send about themselves
+            // (an edit changed, a list selection moved) are nobody's command.
+            if (HIWORD(wParam) == BN_CLICKED || HIWORD(wParam) == 1)
+                m_owner.SendMessage(WM_COMMAND, LOWORD(wParam), lParam);
+            return TRUE;
+        case WM_CLOSE:
+            m_owner.SendMessage(WM_CLOSE);
+            return TRUE;
+        case WM_TIMER:
+            m_owner.SendMessage(WM_TIMER, wParam, lParam);
+            return TRUE;
+        case WM_SYSCOMMAND:
+            // Seen by the program; moving the window and the like still get their default.
+            m_owner.SendMessage(WM_SYSCOMMAND, wParam, lParam);
+            return FALSE;
+        case WM_QUERYDRAGICON:
+            return static_cast<INT_PTR>(m_owner.SendMessage(WM_QUERYDRAGICON, wParam, lParam));
+        default:
+            // The program's own messages (the tray's among them).
+            if (message >= WM_APP && message <= 0xBFFF) {
+                ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT,
+                                    m_owner.SendMessage(message, wParam, lParam));
+                return TRUE;
+            }
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<CWndImpl> CreateDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pParent,
+                                           bool bModal) {
+    auto impl = std::make_unique<CWin32DialogImpl>(owner, bModal);
+    if (!impl->Create(tmpl.nID, Win32HwndOf(pParent))) return nullptr;
+    return impl;
+}
+
+HWND Win32HwndOf(CWnd* pWnd) {
+    if (pWnd == nullptr) return nullptr;
+    auto* impl = dynamic_cast<CWin32DialogImpl*>(
+        const_cast<CWndImpl*>(static_cast<const CWndImpl*>(pWnd->GetSafeHwnd())));
+    if (impl == nullptr) return nullptr;
+    return pWnd->GetDlgCtrlID() != 0 ? ::GetDlgItem(impl->Hwnd(), pWnd->GetDlgCtrlID())
+                                     : impl->Hwnd();
+}
+
+HINSTANCE Win32Instance() { return ::GetModuleHandleA(nullptr); }
