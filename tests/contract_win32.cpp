@@ -111,13 +111,7 @@ void UserSelects(CWnd& dlg, int id, int nIndex) {
     PumpEvents();
 }
 
-CString NativeText(CWnd& dlg, int id) {
-    HWND hItem = ItemOf(dlg, id);
-    CString text(static_cast<std::size_t>(::GetWindowTextLengthA(hItem)) + 1, '\0');
-    const int n = ::GetWindowTextA(hItem, &text[0], static_cast<int>(text.size()));
-    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return text;
-}
+CString NativeText(CWnd& dlg, int id) { return Win32WindowText(ItemOf(dlg, id)); }
 
 bool NativeTextSelectedWhole(CWnd& dlg, int id) {
     DWORD dwStart = 0;

@@ -11,3 +11,6 @@ HWND Win32HwndOf(CWnd* pWnd);
 
 // The module that holds the program's resources: dialog templates, icons, the clip.
 HINSTANCE Win32Instance();
+
+// A window's text as the program's strings hold it.
+CString Win32WindowText(HWND hWnd);

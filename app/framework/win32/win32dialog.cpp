@@ -37,7 +37,7 @@ public:
                        reinterpret_cast<LPARAM>(icon));
     }
     void SetTitle(const CString& text) override { ::SetWindowTextA(m_hWnd, text.c_str()); }
-    CString GetTitle() const override { return TextOf(m_hWnd); }
+    CString GetTitle() const override { return Win32WindowText(m_hWnd); }
     void Destroy() override;
     int RunModal() override;
     void EndModal(int nResult) override {
@@ -48,7 +48,7 @@ public:
     }
 
     bool HasItem(int id) const override { return id != -1 && Item(id) != nullptr; }
-    CString GetItemText(int id) const override { return TextOf(Item(id)); }
+    CString GetItemText(int id) const override { return Win32WindowText(Item(id)); }
     void SetItemText(int id, const CString& text) override {
         ::SetDlgItemTextA(m_hWnd, id, text.c_str());
     }
@@ -99,7 +99,6 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
-    static CString TextOf(HWND hWnd);
     // Where a template at 0, 0 goes: centred on its owner, or on the screen's work area.
     void Centre(HWND hParent);
 
@@ -184,14 +183,6 @@ int CWin32DialogImpl::RunModal() {
     return m_nModalResult;
 }
 
-CString CWin32DialogImpl::TextOf(HWND hWnd) {
-    if (hWnd == nullptr) return {};
-    CString text(static_cast<std::size_t>(::GetWindowTextLengthA(hWnd)) + 1, '\0');
-    const int n = ::GetWindowTextA(hWnd, &text[0], static_cast<int>(text.size()));
-    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return text;
-}
-
 INT_PTR CALLBACK CWin32DialogImpl::DialogProc(HWND hWnd, UINT message, WPARAM wParam,
                                               LPARAM lParam) {
     if (message == WM_INITDIALOG) {
@@ -254,3 +245,11 @@ HWND Win32HwndOf(CWnd* pWnd) {
 }
 
 HINSTANCE Win32Instance() { return ::GetModuleHandleA(nullptr); }
+
+CString Win32WindowText(HWND hWnd) {
+    if (hWnd == nullptr) return {};
+    CString text(static_cast<std::size_t>(::GetWindowTextLengthA(hWnd)) + 1, '\0');
+    const int n = ::GetWindowTextA(hWnd, &text[0], static_cast<int>(text.size()));
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text;
+}

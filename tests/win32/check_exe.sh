@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Usage: tests/win32/check_exe.sh QUORVANE_EXE OBJDUMP
+# The Windows program as the system's loader sees it: a 32-bit GUI executable for Intel
+# 80386 that imports only DLLs every Windows has (no compiler runtime beside it), and asks
+# for nothing newer than the oldest Windows it runs on.
+set -euo pipefail
+exe=$1
+objdump=$2
+fail() { echo "check_exe: $*" >&2; exit 1; }
+
+headers=$("$objdump" -p "$exe")
+grep -q 'file format pei-i386' <<<"$headers" || fail "not a PE32 image for i386"
+grep -qP 'Magic\s+010b\s+\(PE32\)' <<<"$headers" || fail "not PE32"
+grep -qP 'Subsystem\s+00000002\s+\(Windows GUI\)' <<<"$headers" || fail "not a GUI program"
+major=$(awk '/MajorSubsystemVersion/ { print $2 }' <<<"$headers")
+((major <= 6)) || fail "subsystem version $major is newer than Windows 7"
+
+# The system's own DLLs, present on every Windows from 7 on.
+allowed=" KERNEL32.DLL USER32.DLL GDI32.DLL SHELL32.DLL COMCTL32.DLL WINMM.DLL WS2_32.DLL MSVCRT.DLL ADVAPI32.DLL "
+mapfile -t dlls < <(awk '/DLL Name:/ { print toupper($3) }' <<<"$headers")
+((${#dlls[@]} > 0)) || fail "no imports found"
+for dll in "${dlls[@]}"; do
+    [[ "$allowed" == *" $dll "* ]] || fail "imports $dll, which not every Windows has"
+done
+echo "$(stat -c %s "$exe") bytes; imports: ${dlls[*]}"
