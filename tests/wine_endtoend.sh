@@ -5,11 +5,13 @@
 # (scripts/in-netns.sh scripts/wine-session.sh ...): ICMP.DLL's echoes leave from that
 # session's own processes, and tcpdump and nft act on that namespace alone.
 #
-# Two instances run side by side, each in a directory of its own:
+# Three instances run side by side, each in a directory of its own:
 #   a (servers 127.0.0.1-3, delay 3): round robin on the wire; a tray click stops the cycle;
 #     OK with a new delay rewrites the list file and the cycle goes on with it; Exit ends it.
 #   b (servers 127.0.0.11-13, 127.0.0.12 silent): three tries for the silent server, one
 #     timeout apart, then the next tick goes on to the next server.
+#   c (no ICMP.DLL on the system): the start-up box, then the program ends with 0 once it is
+#     closed, its tray icon gone.
 set -uo pipefail
 
 if (($# != 2)); then
@@ -198,6 +200,13 @@ cp "$quorvane" "$tmp/b/quorvane-b.exe"
 exe_a=$(basename "$quorvane")
 exe_b="quorvane-b.exe"
 
+# c finds no ICMP library: Wine's own is switched off for it alone.
+mkdir "$tmp/c"
+cp "$quorvane" "$tmp/c/quorvane-c.exe"
+(cd "$tmp/c" && WINEDLLOVERRIDES="$WINEDLLOVERRIDES;icmp=d" \
+    exec timeout -k 5 60 wine "$tmp/c/quorvane-c.exe" </dev/null >"$tmp/c.log" 2>&1) &
+pid_c=$!
+pids+=("$pid_c")
 (cd "$tmp/b" && exec timeout -k 5 120 wine "$tmp/b/$exe_b" </dev/null >"$tmp/b.log" 2>&1) &
 pid_b=$!
 pids+=("$pid_b")
@@ -242,6 +251,28 @@ for name in a b; do
     fi
     exit 1
 done
+
+# Without ICMP.DLL: one box, with no owner, that says so; closed, it ends the program.
+box=(--exe quorvane-c.exe --caption "Sonar Error")
+if drive "${box[@]}" wait && drive "${box[@]}" wait-visible; then
+    text=$(drive "${box[@]}" get-text 65535 | tr -d "\r")
+    [[ "$text" == "Could not load the <ICMP.DLL> library." ]] ||
+        fail "c: the start-up box says '$text'"
+    drive "${box[@]}" click 1 || fail "c: could not close the start-up box"
+    for _ in $(seq 50); do
+        kill -0 "$pid_c" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid_c" 2>/dev/null; then
+        fail "c: still running 5 s after its start-up box was closed"
+    else
+        reap "$pid_c"
+        code=$?
+        ((code == 0)) || fail "c: exit code $code after the start-up box, not 0"
+    fi
+else
+    fail "c: no \"Sonar Error\" box without ICMP.DLL $(head -c 500 "$tmp/c.log")"
+fi
 
 # Round robin from the first server, one tick every delay.
 wait_requests 4 0 25 "${servers_a[@]}"

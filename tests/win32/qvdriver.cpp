@@ -1,7 +1,7 @@
 // qvdriver: does what a user's clicks would do to the running program's dialog, one action
 // per call, so a shell script can drive the real program under Wine.
 //
-//   qvdriver [--exe NAME] ACTION [ARGS]
+//   qvdriver [--exe NAME] [--caption TEXT] ACTION [ARGS]
 //     wait              until the dialog exists (hidden while the program sits in the tray)
 //     tray-click        a left click on the tray icon, reported to the dialog as the shell does
 //     wait-visible      until the dialog is shown
@@ -13,7 +13,8 @@
 //     click ID          a mouse click on the button (only while the dialog is shown)
 //
 // --exe NAME: only the dialog of a process whose image file is NAME (another instance may be
-// running). Exit code 0 on success; otherwise a one-line message on stderr and 2 (or 1 for
+// running). --caption TEXT: the window with that caption (a message box, say) instead of the
+// main dialog. Exit code 0 on success; otherwise a one-line message on stderr and 2 (or 1 for
 // "visible" when the dialog is hidden). Every wait is bounded.
 
 #include <windows.h>
@@ -25,7 +26,7 @@
 
 namespace {
 
-const char kCaption[] = "Quorvane by Harrowbecks Software, Inc.";
+const char* g_pszCaption = "Quorvane by Harrowbecks Software, Inc.";
 const char kDialogClass[] = "#32770";
 // The tray icon's callback: message, icon id, and the mouse message as lParam.
 const UINT kTrayMessage = WM_APP + 100;
@@ -59,14 +60,14 @@ HWND FindDialog(const char* pszImage, std::string& strWhy) {
     HWND hwndFound = nullptr;
     int nFound = 0;
     for (HWND hwnd = nullptr;
-         (hwnd = FindWindowExA(nullptr, hwnd, kDialogClass, kCaption)) != nullptr;) {
+         (hwnd = FindWindowExA(nullptr, hwnd, kDialogClass, g_pszCaption)) != nullptr;) {
         if (pszImage != nullptr && !ImageIs(hwnd, pszImage)) continue;
         hwndFound = hwnd;
         ++nFound;
     }
     if (nFound == 1) return hwndFound;
-    strWhy = nFound == 0 ? std::string("no window \"") + kCaption + "\""
-                         : std::to_string(nFound) + " windows \"" + kCaption +
+    strWhy = nFound == 0 ? std::string("no window \"") + g_pszCaption + "\""
+                         : std::to_string(nFound) + " windows \"" + g_pszCaption +
                                "\": name the program with --exe";
     return nullptr;
 }
@@ -113,7 +114,8 @@ int Click(HWND hwnd, int nId) {
 
 int Usage() {
     return Fail(
-        "usage: qvdriver [--exe NAME] wait | tray-click | wait-visible | wait-hidden | visible "
+        "usage: qvdriver [--exe NAME] [--caption TEXT] wait | tray-click | wait-visible | "
+        "wait-hidden | visible "
         "| set-text ID TEXT | get-text ID | focus | click ID");
 }
 
@@ -122,9 +124,13 @@ int Usage() {
 int main(int argc, char** argv) {
     int nArg = 1;
     const char* pszImage = nullptr;
-    if (argc > 2 && std::strcmp(argv[1], "--exe") == 0) {
-        pszImage = argv[2];
-        nArg = 3;
+    for (; nArg + 1 < argc && std::strncmp(argv[nArg], "--", 2) == 0; nArg += 2) {
+        if (std::strcmp(argv[nArg], "--exe") == 0)
+            pszImage = argv[nArg + 1];
+        else if (std::strcmp(argv[nArg], "--caption") == 0)
+            g_pszCaption = argv[nArg + 1];
+        else
+            return Usage();
     }
     if (nArg >= argc) return Usage();
     const std::string strAction = argv[nArg++];
