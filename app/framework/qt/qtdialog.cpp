@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -460,7 +461,13 @@ QString QtString(const CString& text) { return QString::fromUtf8(text.data(), in
 CString FromQtString(const QString& text) { return text.toStdString(); }
 
 QIcon QtIconOf(UINT nResourceId) {
-    return QIcon(QStringLiteral(":/icons/%1.ico").arg(nResourceId));
+    QIcon icon(QStringLiteral(":/icons/%1.ico").arg(nResourceId));
+    // The program's icon has larger pictures too, for screens of a higher density.
+    for (int size : {48, 64, 128, 256}) {
+        const QString file = QStringLiteral(":/icons/%1-%2.png").arg(nResourceId).arg(size);
+        if (QFile::exists(file)) icon.addFile(file, QSize(size, size));
+    }
+    return icon;
 }
 
 QPixmap QtPixmapOf(HICON icon) {
