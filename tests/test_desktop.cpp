@@ -46,7 +46,8 @@ const char* NameOf(EPicture picture) {
 // One X server with a window manager and a notification area, and a connection to it.
 class CDesktop {
 public:
-    CDesktop() {
+    // A session with or without a notification area.
+    explicit CDesktop(bool bWithTray = true) {
         m_server.start("Xvfb",
                        {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         if (!m_server.waitForStarted(5000)) return;
@@ -75,6 +76,11 @@ public:
         if (!address.contains('\n')) return;
         m_strBus = QString::fromLatin1(address.trimmed());
 
+        m_bUp = !bWithTray || StartTray();
+    }
+    // Starts the window manager, whose notification area is the tray host; true once it owns
+    // the tray selection.
+    bool StartTray() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", m_strDisplay);
         env.insert("DBUS_SESSION_BUS_ADDRESS", m_strBus);
@@ -82,20 +88,19 @@ public:
         m_wm.setProcessEnvironment(env);
         m_wm.setProcessChannelMode(QProcess::MergedChannels);
         m_wm.start("icewm", {});
-        if (!m_wm.waitForStarted(5000)) return;
-        // Up once its notification area owns the tray selection.
+        if (!m_wm.waitForStarted(5000)) return false;
         const xcb_atom_t tray = Atom("_NET_SYSTEM_TRAY_S0");
+        QElapsedTimer clock;
+        clock.start();
         while (clock.elapsed() < 15000) {
             std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
                 xcb_get_selection_owner_reply(
                     m_pConnection, xcb_get_selection_owner(m_pConnection, tray), nullptr),
                 &std::free);
-            if (owner && owner->owner != XCB_NONE) {
-                m_bUp = true;
-                return;
-            }
+            if (owner && owner->owner != XCB_NONE) return true;
             Sleep(100);
         }
+        return false;
     }
     ~CDesktop() {
         if (m_pConnection != nullptr) xcb_disconnect(m_pConnection);
@@ -332,6 +337,7 @@ private slots:
     void WaysOut();
     void StartupFailureBox_data();
     void StartupFailureBox();
+    void NoNotificationArea();
     void cleanupTestCase();
 
 private:
@@ -496,6 +502,25 @@ void CTestDesktop::StartupFailureBox() {
     qInfo("start-up failure box, %s: exit code 0 after %lld ms", bSignal ? "SIGTERM" : "closed",
           clock.elapsed());
     QVERIFY2(program.MemoryError().isEmpty(), qPrintable(program.Outcome()));
+}
+
+void CTestDesktop::NoNotificationArea() {
+    // A session of its own, with no tray host yet (a GNOME session without the extension).
+    CDesktop desktop(false);
+    QVERIFY(desktop.IsUp());
+    CProgram program(kAnsweringList, desktop.Session());
+    QVERIFY(program.Started());
+    const QByteArray line = "no notification area is running";
+    QElapsedTimer clock;
+    clock.start();
+    while (!program.StdErr().contains(line) && clock.elapsed() < 10000) Sleep(100);
+    QVERIFY2(program.StdErr().count(line) == 1, qPrintable(program.Outcome()));
+    // One that starts later gets the icon, and nothing more is said.
+    QVERIFY(desktop.StartTray());
+    QVERIFY(desktop.TrayIcon(10000) != XCB_NONE);
+    Sleep(3500);
+    QCOMPARE(program.StdErr().count(line), 1);
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
 }
 
 QTEST_APPLESS_MAIN(CTestDesktop)

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibrary>
@@ -162,7 +163,16 @@ BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const CNotifyIconData& data) {
         if (m_pTrayIcon || data.hWnd == nullptr) return FALSE;
         // Without a display there is no tray to wait for.
         if (QGuiApplication::platformName() == QLatin1String("offscreen")) return FALSE;
-        // Kept even without a tray now: one that appears later still gets the icon.
+        // Kept even without a tray now: one that appears later still gets the icon. Until
+        // then nothing shows the program is running, so it says so, once.
+        if (!QSystemTrayIcon::isSystemTrayAvailable() && !m_bSaidNoTray) {
+            m_bSaidNoTray = true;
+            std::fprintf(stderr,
+                         "%s: no notification area is running: the icon appears once one "
+                         "starts (GNOME needs the AppIndicator extension); the cycle runs "
+                         "meanwhile\n",
+                         GetAppName().c_str());
+        }
         m_pTrayIcon = std::make_unique<QSystemTrayIcon>();
         CWnd* wnd = data.hWnd;
         const UINT callback = data.uCallbackMessage;
@@ -220,7 +230,13 @@ BOOL CQtPlatform::PlaySound(const char* name, DWORD /*flags*/) {
     // Always asynchronous, always from the program's resources: the only way it is asked.
     if (!m_bSoundLoaded) {
         m_bSoundLoaded = true;
-        QLibrary module(QCoreApplication::applicationDirPath() + "/" + kSoundModuleName);
+        // Beside the executable in the build tree; where the install rules put it otherwise,
+        // found from the executable's own place so that a moved installation still has it.
+        const QString dir = QCoreApplication::applicationDirPath();
+        QLibrary module(dir + "/" + kSoundModuleName);
+        if (!module.load())
+            module.setFileName(
+                QDir::cleanPath(dir + "/" + QV_SOUND_MODULE_FROM_BIN + "/" + kSoundModuleName));
         const auto pfnCreate =
             reinterpret_cast<PFN_QvSoundCreate>(module.resolve(kSoundCreateEntry));
         const auto pfnPlay = reinterpret_cast<PFN_QvSoundPlay>(module.resolve(kSoundPlayEntry));

@@ -64,6 +64,7 @@ private:
         }
     };
     bool m_bSoundLoaded = false;
+    bool m_bSaidNoTray = false;
     CSoundPlayer m_sound;
     std::unique_ptr<QSystemTrayIcon> m_pTrayIcon;
 };

@@ -1,0 +1,36 @@
+# What a Linux installation holds: the program and its sound module, the menu entry and the
+# icon theme's icons, the AppStream metadata, the manual page, the autostart entry (a template
+# the user copies to ~/.config/autostart) and the user service, and the licence.
+
+install(TARGETS quorvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Loaded, never run: not executable.
+install(TARGETS quorvane_sound LIBRARY DESTINATION ${QV_MODULE_DIR}
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
+set(qv_linux ${PROJECT_SOURCE_DIR}/res/linux)
+install(FILES ${qv_linux}/quorvane.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${qv_linux}/io.github.harrowbecks.quorvane.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${qv_linux}/quorvane-autostart.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane/autostart RENAME quorvane.desktop)
+# Where the user's service manager looks, whatever the library directory is called.
+install(FILES ${qv_linux}/quorvane.service DESTINATION lib/systemd/user)
+
+foreach(size 16x16 32x32 48x48 64x64 128x128 256x256)
+    install(FILES ${PROJECT_SOURCE_DIR}/res/icons/hicolor/${size}/apps/quorvane.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/res/icons/hicolor/scalable/apps/quorvane.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+# Compressed without a timestamp, so a rebuild gives the same bytes.
+foreach(doc quorvane.1 changelog)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${doc}.gz
+                       COMMAND gzip -9nc ${qv_linux}/${doc} > ${CMAKE_BINARY_DIR}/${doc}.gz
+                       DEPENDS ${qv_linux}/${doc} VERBATIM)
+endforeach()
+add_custom_target(qv_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/quorvane.1.gz
+                                      ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/quorvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${qv_linux}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane)
