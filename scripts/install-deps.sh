@@ -17,7 +17,7 @@ PACKAGES=(
     desktop-file-utils appstream libxml2-utils file man-db dpkg-dev fakeroot lintian
 )
 if [[ "$preset" == win32 ]]; then
-    PACKAGES+=(g++-mingw-w64-i686 wine wine32:i386)
+    PACKAGES+=(g++-mingw-w64-i686 wine wine32:i386 nsis)
 fi
 
 # A package counts as present only when dpkg reports it fully installed

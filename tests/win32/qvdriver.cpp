@@ -11,12 +11,16 @@
 //     get-text ID       prints the control's text
 //     focus             prints the id of the control that has the focus
 //     click ID          a mouse click on the button (only while the dialog is shown)
+//     shortcut FILE     prints a shortcut's target and working directory, a line each, as
+//                       the shell reads them (needs no window)
 //
 // --exe NAME: only the dialog of a process whose image file is NAME (another instance may be
 // running). --caption TEXT: the window with that caption (a message box, say) instead of the
 // main dialog. Exit code 0 on success; otherwise a one-line message on stderr and 2 (or 1 for
 // "visible" when the dialog is hidden). Every wait is bounded.
 
+#include <objbase.h>
+#include <shlobj.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -112,11 +116,38 @@ int Click(HWND hwnd, int nId) {
                 std::to_string(kSendTimeoutMs / 1000) + " s (a message box open?)");
 }
 
+int PrintShortcut(const char* pszFile) {
+    if (FAILED(CoInitialize(nullptr))) return Fail("COM did not start");
+    IShellLinkA* pLink = nullptr;
+    IPersistFile* pFile = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  reinterpret_cast<void**>(&pLink));
+    if (SUCCEEDED(hr))
+        hr = pLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pFile));
+    wchar_t wszFile[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, pszFile, -1, wszFile, MAX_PATH);
+    if (SUCCEEDED(hr)) hr = pFile->Load(wszFile, STGM_READ);
+    char szTarget[MAX_PATH] = {};
+    char szDir[MAX_PATH] = {};
+    if (SUCCEEDED(hr)) hr = pLink->GetPath(szTarget, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (SUCCEEDED(hr)) hr = pLink->GetWorkingDirectory(szDir, MAX_PATH);
+    if (pFile != nullptr) pFile->Release();
+    if (pLink != nullptr) pLink->Release();
+    CoUninitialize();
+    if (FAILED(hr)) {
+        char szError[16];
+        std::snprintf(szError, sizeof szError, "%08lx", static_cast<unsigned long>(hr));
+        return Fail(std::string("cannot read the shortcut ") + pszFile + ": error " + szError);
+    }
+    std::printf("%s\n%s\n", szTarget, szDir);
+    return 0;
+}
+
 int Usage() {
     return Fail(
         "usage: qvdriver [--exe NAME] [--caption TEXT] wait | tray-click | wait-visible | "
         "wait-hidden | visible "
-        "| set-text ID TEXT | get-text ID | focus | click ID");
+        "| set-text ID TEXT | get-text ID | focus | click ID | shortcut FILE");
 }
 
 }  // namespace
@@ -135,6 +166,8 @@ int main(int argc, char** argv) {
     if (nArg >= argc) return Usage();
     const std::string strAction = argv[nArg++];
     const int nArgs = argc - nArg;
+
+    if (strAction == "shortcut" && nArgs == 1) return PrintShortcut(argv[nArg]);
 
     std::string strWhy;
     HWND hwnd = FindDialog(pszImage, strWhy);

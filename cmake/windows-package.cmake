@@ -1,0 +1,33 @@
+# What a Windows user downloads: the installer (NSIS) and a portable zip, both built with the
+# win32 preset into its build directory.
+
+find_program(QV_MAKENSIS makensis REQUIRED)
+set(qv_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+set(qv_win ${PROJECT_SOURCE_DIR}/res/win32)
+
+# Text files as Notepad on any Windows shows them.
+set(qv_stage ${CMAKE_BINARY_DIR}/portable/quorvane-${qv_version})
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${qv_stage}/LICENSE.txt @ONLY NEWLINE_STYLE WIN32)
+configure_file(${qv_win}/readme.txt ${qv_stage}/readme.txt @ONLY NEWLINE_STYLE WIN32)
+
+set(QV_SETUP ${CMAKE_BINARY_DIR}/quorvane-${qv_version}-setup.exe)
+add_custom_command(
+    OUTPUT ${QV_SETUP}
+    COMMAND ${QV_MAKENSIS} -V2 -DVERSION=${qv_version} -DEXE=$<TARGET_FILE:quorvane>
+            -DICON=${PROJECT_SOURCE_DIR}/res/icons/main.ico -DLICENSE=${qv_stage}/LICENSE.txt
+            -DOUTFILE=${QV_SETUP} ${qv_win}/quorvane.nsi
+    DEPENDS quorvane ${qv_win}/quorvane.nsi ${qv_stage}/LICENSE.txt
+            ${PROJECT_SOURCE_DIR}/res/icons/main.ico
+    COMMENT "Building the installer" VERBATIM)
+
+set(QV_PORTABLE ${CMAKE_BINARY_DIR}/quorvane-${qv_version}-portable.zip)
+add_custom_command(
+    OUTPUT ${QV_PORTABLE}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:quorvane> ${qv_stage}/quorvane.exe
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${QV_PORTABLE}
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${QV_PORTABLE} --format=zip quorvane-${qv_version}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/portable
+    DEPENDS quorvane ${qv_stage}/LICENSE.txt ${qv_stage}/readme.txt
+    COMMENT "Building the portable zip" VERBATIM)
+
+add_custom_target(windows_package ALL DEPENDS ${QV_SETUP} ${QV_PORTABLE})
