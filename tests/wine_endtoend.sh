@@ -20,19 +20,8 @@ if (($# != 2)); then
 fi
 quorvane=$(readlink -f "$1")
 driver=$(readlink -f "$2")
-source "$(dirname "$(readlink -f "$0")")/../scripts/wine-env.sh"
-export PATH="$PATH:/usr/sbin:/sbin"
-
-# Real echo requests only where nothing but lo exists.
-others=$(ip -o link show 2>/dev/null | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") printf "%s ", $2 }')
-if ! ip -o link show lo >/dev/null 2>&1 || [[ -n "$others" ]]; then
-    echo "wine_endtoend: refusing to run outside the loopback-only namespace (interfaces: ${others:-?})" >&2
-    exit 1
-fi
-if [[ -z "${DISPLAY:-}" ]]; then
-    echo "wine_endtoend: no Wine session: run under scripts/wine-session.sh" >&2
-    exit 1
-fi
+source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
+qv_require_session wine_endtoend
 for tool in tcpdump nft wine; do
     command -v "$tool" >/dev/null || { echo "wine_endtoend: $tool is missing" >&2; exit 1; }
 done

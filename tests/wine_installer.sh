@@ -10,15 +10,8 @@ setup=$(readlink -f "$1")
 portable=$(readlink -f "$2")
 quorvane=$(readlink -f "$3")
 driver=$(readlink -f "$4")
-source "$(dirname "$(readlink -f "$0")")/../scripts/wine-env.sh"
-export PATH="$PATH:/usr/sbin:/sbin"
-
-others=$(ip -o link show 2>/dev/null | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") printf "%s ", $2 }')
-if ! ip -o link show lo >/dev/null 2>&1 || [[ -n "$others" ]]; then
-    echo "wine_installer: refusing to run outside the loopback-only namespace" >&2
-    exit 1
-fi
-[[ -n "${DISPLAY:-}" ]] || { echo "wine_installer: no display: run under scripts/wine-session.sh" >&2; exit 1; }
+source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
+qv_require_session wine_installer
 
 tmp=$(mktemp -d)
 export WINEPREFIX=$tmp/prefix
