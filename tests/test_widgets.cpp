@@ -2,6 +2,7 @@
 // recording platform underneath: the controls the template makes, the keys and the ways
 // out. The dialog's rules on their own are the logic tests' (test_dialog).
 
+#include <QImageReader>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -35,6 +36,25 @@ private:
 
 QWidget* Item(CWnd& dlg, int id) { return QtWidgetOf(dlg.GetDlgItem(id)); }
 
+// Whether some pixel is neither clear nor opaque: drawn smooth, not 16-colour art scaled up.
+bool HasSoftEdges(const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) != 0 && qAlpha(argb.pixel(x, y)) != 255) return true;
+    return false;
+}
+
+// The picture of the given size in the program's .ico resource.
+QImage IcoImage(UINT nResourceId, int size) {
+    QImageReader reader(QStringLiteral(":/icons/%1.ico").arg(nResourceId));
+    for (int i = 0; i < reader.imageCount() && reader.jumpToImage(i); ++i) {
+        const QImage image = reader.read();
+        if (image.width() == size) return image.convertToFormat(QImage::Format_ARGB32);
+    }
+    return {};
+}
+
 }  // namespace
 
 class CTestWidgets : public QObject {
@@ -49,6 +69,7 @@ private slots:
     void RemoveLeavesNothingSelected();
     void ProgramEnds_data();
     void ProgramEnds();
+    void ProgramIconSizes();
 
 private:
     // Opens the dialog as a tray click would, with the given texts in the Delay and New
@@ -157,6 +178,31 @@ void CTestWidgets::ProgramEnds() {
     QCOMPARE(m_platform->m_trayCalls.back().dwMessage, NIM_DELETE);
     QVERIFY(m_platform->m_timers.empty());
     app.m_dlg.reset();
+}
+
+void CTestWidgets::ProgramIconSizes() {
+    const QIcon main = QtIconOf(IDI_MAIN);
+    for (int size : {16, 32, 48, 64, 128, 256})
+        QVERIFY2(main.availableSizes().contains(QSize(size, size)),
+                 qPrintable(QString::number(size)));
+    // Only the program's icon has theme pictures; the tray's states stay pixel art.
+    QVERIFY(!QtIconOf(IDI_IDLE).availableSizes().contains(QSize(48, 48)));
+
+    // The About box's 32 pixels on a screen of twice the density: the 64 pixel picture.
+    const QPixmap dense = main.pixmap(QSize(32, 32), 2.0);
+    QCOMPARE(dense.size(), QSize(64, 64));
+    QVERIFY(HasSoftEdges(dense.toImage()));
+    // On an ordinary screen the tray and the About box keep the 16-colour art, to the pixel.
+    const QImage art16 = IcoImage(IDI_MAIN, 16), art32 = IcoImage(IDI_MAIN, 32);
+    QVERIFY(!art16.isNull() && !art32.isNull());
+    CIconRes tray{IDI_MAIN, 16, 16};
+    QCOMPARE(QtPixmapOf(&tray).toImage().convertToFormat(QImage::Format_ARGB32), art16);
+    QCOMPARE(main.pixmap(QSize(32, 32), 1.0).toImage().convertToFormat(QImage::Format_ARGB32),
+             art32);
+
+    // The main window carries every size, for the desktop to pick from.
+    m_dlg->ShowWindow(SW_SHOW);
+    QVERIFY(QtWidgetOf(m_dlg.get())->windowIcon().availableSizes().contains(QSize(256, 256)));
 }
 
 QTEST_MAIN(CTestWidgets)
