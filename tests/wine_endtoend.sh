@@ -205,23 +205,29 @@ pids+=("$pid_a")
 
 drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
 
-# Ends a program through its dialog as a user would (tray click, Exit) and checks that it
-# ends promptly with exit code 0.
-exit_by_dialog() {
-    local name=$1 exe=$2 pid=$3 code
-    drive --exe "$exe" tray-click && drive --exe "$exe" wait-visible &&
-        drive --exe "$exe" click 2 || { fail "$name: could not click Exit"; return; }
+# Checks that a program ends promptly (within 5 s) with exit code 0 after what WHAT says.
+ends_with_zero() {
+    local name=$1 pid=$2 what=$3 code
     for _ in $(seq 50); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
     if kill -0 "$pid" 2>/dev/null; then
-        fail "$name: still running 5 s after Exit"
+        fail "$name: still running 5 s after $what"
         return
     fi
     reap "$pid"
     code=$?
-    ((code == 0)) || fail "$name: exit code $code after Exit, not 0 $(head -c 500 "$tmp/$name.log")"
+    ((code == 0)) || fail "$name: exit code $code after $what, not 0 $(head -c 500 "$tmp/$name.log")"
+}
+
+# Ends a program through its dialog as a user would (tray click, Exit) and checks that it
+# ends promptly with exit code 0.
+exit_by_dialog() {
+    local name=$1 exe=$2 pid=$3
+    drive --exe "$exe" tray-click && drive --exe "$exe" wait-visible &&
+        drive --exe "$exe" click 2 || { fail "$name: could not click Exit"; return; }
+    ends_with_zero "$name" "$pid" Exit
 }
 
 payload=$(printf 'Harrowbecks Software, Incorporated' | od -An -v -tx1 | tr -d ' \n')00
@@ -248,17 +254,7 @@ if drive "${box[@]}" wait && drive "${box[@]}" wait-visible; then
     [[ "$text" == "Could not load the <ICMP.DLL> library." ]] ||
         fail "c: the start-up box says '$text'"
     drive "${box[@]}" click 1 || fail "c: could not close the start-up box"
-    for _ in $(seq 50); do
-        kill -0 "$pid_c" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$pid_c" 2>/dev/null; then
-        fail "c: still running 5 s after its start-up box was closed"
-    else
-        reap "$pid_c"
-        code=$?
-        ((code == 0)) || fail "c: exit code $code after the start-up box, not 0"
-    fi
+    ends_with_zero c "$pid_c" "its start-up box was closed"
 else
     fail "c: no \"Sonar Error\" box without ICMP.DLL $(head -c 500 "$tmp/c.log")"
 fi

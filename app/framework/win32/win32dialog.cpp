@@ -2,8 +2,6 @@
 // program's dialog resource of the same id, and every user action on it reaches the program's
 // handlers as the window message they expect.
 
-#include <set>
-
 #include "framework/dialog.h"
 #include "framework/win32/win32backend.h"
 #include "framework/win32/win32loop.h"
@@ -12,7 +10,7 @@ namespace {
 
 class CWin32DialogImpl : public CWndImpl {
 public:
-    CWin32DialogImpl(CWnd& owner, bool bModal) : m_owner(owner), m_bModal(bModal) {}
+    explicit CWin32DialogImpl(CWnd& owner) : m_owner(owner) {}
     ~CWin32DialogImpl() override {
         if (m_hWnd != nullptr) {
             Win32ForgetDialog(m_hWnd);
@@ -103,7 +101,6 @@ private:
     void Centre(HWND hParent);
 
     CWnd& m_owner;
-    bool m_bModal;
     HWND m_hWnd = nullptr;
     HWND m_hModalOwner = nullptr;
     bool m_bDestroyed = false;
@@ -229,8 +226,9 @@ INT_PTR CWin32DialogImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 }  // namespace
 
 std::unique_ptr<CWndImpl> CreateDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pParent,
-                                           bool bModal) {
-    auto impl = std::make_unique<CWin32DialogImpl>(owner, bModal);
+                                           bool /*bModal*/) {
+    // Modal or not, the window is the same; RunModal makes it modal while it runs.
+    auto impl = std::make_unique<CWin32DialogImpl>(owner);
     if (!impl->Create(tmpl.nID, Win32HwndOf(pParent))) return nullptr;
     return impl;
 }
