@@ -23,14 +23,21 @@ constexpr DWORD kProbeTimeoutMs = 5000;
 }  // namespace
 
 int CKeepAliveDlg::TryPing(const CString& strAddress) {
-    // A tick may come before start-up has bound the entry points.
-    if (!m_icmp.IsBound()) return -1;
+    // A tick may come before start-up has bound the entry points, or after an end request.
+    if (!m_icmp.IsBound() || AfxEndRequested()) return -1;
     const IPAddr destination = InetAddr(strAddress.c_str());
     if (destination == INADDR_NONE) return -1;
 
-    std::unique_ptr<BYTE[]> pReply(new (std::nothrow) BYTE[kReplyBufferSize]());
-    std::unique_ptr<IP_OPTION_INFORMATION> pOptions(new (std::nothrow) IP_OPTION_INFORMATION());
-    if (!pReply || !pOptions) return -1;
+    // Everything the request touches belongs to it: it waits on a thread of its own, which an
+    // end request may leave behind.
+    struct CEcho {
+        BYTE reply[kReplyBufferSize] = {};
+        IP_OPTION_INFORMATION options = {};
+        char payload[sizeof kProbePayload] = {};
+        DWORD dwReplies = 0;
+    };
+    const std::shared_ptr<CEcho> pEcho(new (std::nothrow) CEcho());
+    if (!pEcho) return -1;
 
     g_hIcmp = m_icmp.m_pfnIcmpCreateFile();
     // Nothing to send with, and nothing to close.
@@ -38,19 +45,28 @@ int CKeepAliveDlg::TryPing(const CString& strAddress) {
 
     if (m_bSound) Platform().PlaySound("SonarSound", SND_ASYNC | SND_RESOURCE);
 
-    pOptions->Ttl = kProbeTtl;
-    char payload[sizeof kProbePayload];
-    std::memcpy(payload, kProbePayload, sizeof payload);
-    const DWORD dwReplies =
-        m_icmp.m_pfnIcmpSendEcho(g_hIcmp, destination, payload, sizeof payload, pOptions.get(),
-                                 pReply.get(), kReplyBufferSize, kProbeTimeoutMs);
+    pEcho->options.Ttl = kProbeTtl;
+    std::memcpy(pEcho->payload, kProbePayload, sizeof pEcho->payload);
+    // The program goes on answering the system while the request waits for its answer.
+    const bool bAnswered = AfxWaitServing(
+        [pEcho, pfnSendEcho = m_icmp.m_pfnIcmpSendEcho, hIcmp = g_hIcmp, destination] {
+            pEcho->dwReplies =
+                pfnSendEcho(hIcmp, destination, pEcho->payload, sizeof pEcho->payload,
+                            &pEcho->options, pEcho->reply, kReplyBufferSize, kProbeTimeoutMs);
+        });
+    if (!bAnswered) {
+        // The program is ending: the request may still be under way, with its handle, which
+        // the system takes back with the process.
+        g_hIcmp = INVALID_HANDLE_VALUE;
+        return -1;
+    }
 
     // Status alone is not enough: a send that reported nothing may have left the zero-filled
     // buffer untouched, which would read as success in 0 ms.
     ICMP_ECHO_REPLY record;
-    std::memcpy(&record, pReply.get(), sizeof record);
+    std::memcpy(&record, pEcho->reply, sizeof record);
     int nResult = -1;
-    if (dwReplies > 0 && record.Status == 0)
+    if (pEcho->dwReplies > 0 && record.Status == 0)
         nResult = record.RoundTripTime > static_cast<DWORD>(INT_MAX)
                       ? INT_MAX
                       : static_cast<int>(record.RoundTripTime);

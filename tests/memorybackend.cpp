@@ -12,6 +12,7 @@ std::function<void(CWnd&)> g_modalHook;
 bool g_bQuitPosted = false;
 int g_nQuitCode = 0;
 bool g_bEndRequested = false;
+std::function<void()> g_waitHook;
 
 using CItemState = CControlState;
 
@@ -163,6 +164,14 @@ void AfxEndEndWatch() {}
 bool AfxEndRequested() { return g_bEndRequested; }
 void AfxSetEndInterrupt(void (*)()) {}
 
+// The work runs on the caller's thread; what would arrive during the wait is the hook's.
+bool AfxWaitServing(std::function<void()> work) {
+    if (g_bEndRequested) return false;
+    work();
+    if (g_waitHook) g_waitHook();
+    return !g_bEndRequested;
+}
+
 // Nothing can happen without a toolkit: the loop ends at once with the code of a quit asked
 // for meanwhile, or 0.
 int AfxRunMessageLoop(CWnd& /*mainWnd*/) {
@@ -182,6 +191,10 @@ bool MemoryQuitPosted(int* pnExitCode) {
     if (pnExitCode != nullptr) *pnExitCode = g_nQuitCode;
     return g_bQuitPosted;
 }
+
+void MemorySetWaitHook(std::function<void()> hook) { g_waitHook = std::move(hook); }
+
+void MemorySetEndRequested(bool bRequested) { g_bEndRequested = bRequested; }
 
 void MemoryResetQuit() {
     g_bQuitPosted = false;

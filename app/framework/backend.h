@@ -3,6 +3,7 @@
 // controls of its template. One backend is compiled per platform; this header names no
 // toolkit type.
 
+#include <functional>
 #include <memory>
 
 #include "framework/wintypes.h"
@@ -67,6 +68,17 @@ bool AfxEndRequested();
 // blocking the loop (an echo request waiting for its answer) can be cut short. It runs in a
 // signal handler: it may only do what is async-signal-safe. Null for none.
 void AfxSetEndInterrupt(void (*pfnInterrupt)());
+
+// Runs work on a thread of its own while this, the user-interface thread, goes on serving the
+// system: painting, the tray host, the window manager and the session. Input meant for the
+// program's handlers that comes meanwhile (clicks, keys, the tray's clicks, timer ticks) is
+// held and reaches them after the handler that waits has returned, in the order it came, so
+// no handler runs inside another. A close request for the main window, or the end of the
+// session, ends the wait at once: the end interrupt is called, the request itself is held like
+// the rest, AfxEndRequested becomes true and false is returned. The work may then still be
+// running, so it must own everything it touches; once an end was requested every later call
+// returns false at once without running it. True when the work ran to its end.
+bool AfxWaitServing(std::function<void()> work);
 
 // Runs the message loop until a quit message; returns its code.
 int AfxRunMessageLoop(CWnd& mainWnd);

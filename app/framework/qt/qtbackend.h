@@ -2,6 +2,7 @@
 // Pieces of the Qt backend that the Qt platform services share with it.
 
 #include <QIcon>
+#include <functional>
 #include <QPixmap>
 
 #include "framework/wintypes.h"
@@ -18,6 +19,14 @@ QWidget* QtExistingWidgetOf(CWnd* pWnd);
 // One of the program's icon resources at the size the handle asks for.
 QIcon QtIconOf(UINT nResourceId);
 QPixmap QtPixmapOf(HICON icon);
+
+// Hands something from the toolkit to the program's handlers (a click, a tick, a close
+// request): at once, or, while a probe waits (AfxWaitServing), once the handler that waits has
+// returned, in the order they came.
+void QtDeliver(std::function<void()> deliver);
+// A close request for wnd came from outside (the window manager, the session): when wnd is the
+// main window and a probe waits, the wait ends at once. The request itself goes by QtDeliver.
+void QtCloseRequested(CWnd& wnd);
 
 // Converts the program's byte strings (UTF-8) to and from Qt's.
 QString QtString(const CString& text);

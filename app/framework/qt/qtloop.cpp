@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "framework/backend.h"
+#include "framework/qt/qtbackend.h"
 #include "framework/wnd.h"
 
 namespace {
@@ -68,6 +69,15 @@ void AfxPostQuitMessage(int nExitCode) {
 void AfxSetEndInterrupt(void (*pfnInterrupt)()) { g_pfnEndInterrupt.store(pfnInterrupt); }
 
 bool AfxEndRequested() { return g_bEndRequested != 0; }
+
+bool AfxWaitServing(std::function<void()> work) {
+    work();
+    return true;
+}
+
+void QtDeliver(std::function<void()> deliver) { deliver(); }
+
+void QtCloseRequested(CWnd& /*wnd*/) {}
 
 void AfxBeginEndWatch() {
     if (g_pEndWatch != nullptr) return;

@@ -44,6 +44,11 @@ void AfxEndEndWatch() {}
 bool AfxEndRequested() { return false; }
 void AfxSetEndInterrupt(void (*)()) {}
 
+bool AfxWaitServing(std::function<void()> work) {
+    work();
+    return true;
+}
+
 int AfxRunMessageLoop(CWnd& /*mainWnd*/) {
     MSG msg;
     for (;;) {
