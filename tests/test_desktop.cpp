@@ -1,17 +1,14 @@
 // The real program on an X11 desktop (Xvfb and a window manager with a notification area) in
 // the loopback-only namespace: what the tray host shows while a probe blocks the program, the
-// dialog's frame, bringing the open dialog back, and every way out ending cleanly once the
-// sonar has played.
-
-#include <xcb/xcb.h>
+// dialog's frame, bringing the open dialog back, every way out ending cleanly once the sonar
+// has played, and the XEmbed tray: one that starts late or restarts, the right click, no bus.
 
 #include <QElapsedTimer>
-#include <QThread>
 #include <QtTest/QtTest>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
+#include "desktop.h"
 #include "netns.h"
 #include "wire.h"
 
@@ -21,308 +18,8 @@ constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";
 // Sound on, one server that answers at once.
 constexpr char kAnsweringList[] = "3\r\n0\r\n1\r\n127.0.0.1\r\n";
 
-void Sleep(int nMs) { QThread::msleep(static_cast<unsigned long>(nMs)); }
-
 // More than the toolkit's double-click interval.
 constexpr int kDoubleClickMs = 800;
-
-// The tray pictures, told apart by their colours: the waiting disc is dark green with a
-// bright sweep, the probing one the other way round, the idle one has a red badge.
-enum class EPicture { None, Idle, Waiting, Probing };
-
-const char* NameOf(EPicture picture) {
-    switch (picture) {
-        case EPicture::Idle:
-            return "idle";
-        case EPicture::Waiting:
-            return "waiting";
-        case EPicture::Probing:
-            return "probing";
-        default:
-            return "none";
-    }
-}
-
-// One X server with a window manager and a notification area, and a connection to it.
-class CDesktop {
-public:
-    // A session with or without a notification area.
-    explicit CDesktop(bool bWithTray = true) {
-        m_server.start("Xvfb",
-                       {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (!m_server.waitForStarted(5000)) return;
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray number;
-        while (!number.contains('\n') && clock.elapsed() < 10000 &&
-               m_server.state() == QProcess::Running) {
-            m_server.waitForReadyRead(200);
-            number += m_server.readAllStandardOutput();
-        }
-        if (!number.contains('\n')) return;
-        m_strDisplay = ":" + QString::fromLatin1(number.trimmed());
-        m_pConnection = xcb_connect(m_strDisplay.toLatin1().constData(), nullptr);
-        if (xcb_connection_has_error(m_pConnection) != 0) return;
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pConnection)).data->root;
-
-        // The session's message bus, which every desktop has and Qt looks for.
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address"});
-        QByteArray address;
-        while (!address.contains('\n') && clock.elapsed() < 10000 &&
-               m_bus.state() != QProcess::NotRunning) {
-            m_bus.waitForReadyRead(200);
-            address += m_bus.readAllStandardOutput();
-        }
-        if (!address.contains('\n')) return;
-        m_strBus = QString::fromLatin1(address.trimmed());
-
-        m_bUp = !bWithTray || StartTray();
-    }
-    // Starts the window manager, whose notification area is the tray host; true once it owns
-    // the tray selection.
-    bool StartTray() {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", m_strDisplay);
-        env.insert("DBUS_SESSION_BUS_ADDRESS", m_strBus);
-        env.insert("HOME", m_home.path());
-        m_wm.setProcessEnvironment(env);
-        m_wm.setProcessChannelMode(QProcess::MergedChannels);
-        m_wm.start("icewm", {});
-        if (!m_wm.waitForStarted(5000)) return false;
-        const xcb_atom_t tray = Atom("_NET_SYSTEM_TRAY_S0");
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 15000) {
-            std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-                xcb_get_selection_owner_reply(
-                    m_pConnection, xcb_get_selection_owner(m_pConnection, tray), nullptr),
-                &std::free);
-            if (owner && owner->owner != XCB_NONE) return true;
-            Sleep(100);
-        }
-        return false;
-    }
-    ~CDesktop() {
-        if (m_pConnection != nullptr) xcb_disconnect(m_pConnection);
-        for (QProcess* process : {&m_wm, &m_bus, &m_server}) {
-            if (process->state() == QProcess::NotRunning) continue;
-            process->terminate();
-            if (!process->waitForFinished(3000)) {
-                process->kill();
-                process->waitForFinished();
-            }
-        }
-    }
-    CDesktop(const CDesktop&) = delete;
-    CDesktop& operator=(const CDesktop&) = delete;
-
-    bool IsUp() const { return m_bUp; }
-    // What a program started in this session has in its environment.
-    QStringList Session() const {
-        return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + m_strDisplay,
-                "DBUS_SESSION_BUS_ADDRESS=" + m_strBus};
-    }
-
-    xcb_atom_t Atom(const char* pszName) {
-        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-            xcb_intern_atom_reply(
-                m_pConnection,
-                xcb_intern_atom(m_pConnection, 0, static_cast<uint16_t>(std::strlen(pszName)),
-                                pszName),
-                nullptr),
-            &std::free);
-        return reply ? reply->atom : XCB_NONE;
-    }
-
-    QByteArray Property(xcb_window_t window, const char* pszName) {
-        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-            xcb_get_property_reply(m_pConnection,
-                                   xcb_get_property(m_pConnection, 0, window, Atom(pszName),
-                                                    XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-                                   nullptr),
-            &std::free);
-        if (!reply) return {};
-        return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                          xcb_get_property_value_length(reply.get()));
-    }
-    std::vector<uint32_t> Cardinals(xcb_window_t window, const char* pszName) {
-        const QByteArray bytes = Property(window, pszName);
-        std::vector<uint32_t> values(static_cast<std::size_t>(bytes.size()) / 4);
-        std::memcpy(values.data(), bytes.constData(), values.size() * 4);
-        return values;
-    }
-    bool HasAtom(xcb_window_t window, const char* pszProperty, const char* pszAtom) {
-        const std::vector<uint32_t> atoms = Cardinals(window, pszProperty);
-        return std::find(atoms.begin(), atoms.end(), Atom(pszAtom)) != atoms.end();
-    }
-
-    // The program's icon docked in the notification area.
-    xcb_window_t TrayIcon(int nTimeoutMs) {
-        return Wait(nTimeoutMs, [this](xcb_window_t window, xcb_window_t parent) {
-            if (parent == m_root || !Property(window, "WM_CLASS").startsWith("quorvane"))
-                return false;
-            const auto geometry = Geometry(window);
-            return geometry.width() > 0 && geometry.width() <= 64 && IsViewable(window);
-        });
-    }
-    // A window of the program's, by its caption.
-    xcb_window_t WindowNamed(const QByteArray& caption, int nTimeoutMs) {
-        return Wait(nTimeoutMs, [this, caption](xcb_window_t window, xcb_window_t) {
-            return Property(window, "WM_NAME") == caption && IsViewable(window);
-        });
-    }
-
-    // On the screen.
-    QRect Geometry(xcb_window_t window) {
-        std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
-            xcb_get_geometry_reply(m_pConnection, xcb_get_geometry(m_pConnection, window), nullptr),
-            &std::free);
-        if (!geometry) return {};
-        std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> at(
-            xcb_translate_coordinates_reply(
-                m_pConnection, xcb_translate_coordinates(m_pConnection, window, m_root, 0, 0),
-                nullptr),
-            &std::free);
-        if (!at) return {};
-        return QRect(at->dst_x, at->dst_y, geometry->width, geometry->height);
-    }
-    bool IsViewable(xcb_window_t window) {
-        std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
-            xcb_get_window_attributes_reply(
-                m_pConnection, xcb_get_window_attributes(m_pConnection, window), nullptr),
-            &std::free);
-        return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-    }
-
-    // The picture a window shows now.
-    EPicture Picture(xcb_window_t window) {
-        const QRect geometry = Geometry(window);
-        if (geometry.isEmpty()) return EPicture::None;
-        std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> image(
-            xcb_get_image_reply(m_pConnection,
-                                xcb_get_image(m_pConnection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0,
-                                              0, static_cast<uint16_t>(geometry.width()),
-                                              static_cast<uint16_t>(geometry.height()), ~0u),
-                                nullptr),
-            &std::free);
-        if (!image ||
-            xcb_get_image_data_length(image.get()) < geometry.width() * geometry.height() * 4)
-            return EPicture::None;
-        const uint8_t* pixels = xcb_get_image_data(image.get());
-        int nBright = 0, nDark = 0, nRed = 0;
-        for (int i = 0; i < geometry.width() * geometry.height(); ++i) {
-            const int b = pixels[4 * i], g = pixels[4 * i + 1], r = pixels[4 * i + 2];
-            if (r < 100 && b < 100 && g > 200) ++nBright;
-            if (r < 70 && b < 70 && g > 90 && g < 170) ++nDark;
-            if (r > 180 && g < 90 && b < 90) ++nRed;
-        }
-        if (nRed > 4) return EPicture::Idle;
-        if (nBright > 2 * nDark) return EPicture::Probing;
-        if (nDark > 2 * nBright) return EPicture::Waiting;
-        return EPicture::None;
-    }
-
-    // Real input, as the user's own.
-    bool Xdotool(const QStringList& args) {
-        QProcess xdotool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", m_strDisplay);
-        xdotool.setProcessEnvironment(env);
-        xdotool.start("xdotool", args);
-        return xdotool.waitForFinished(5000) && xdotool.exitCode() == 0;
-    }
-    bool Click(xcb_window_t window) {
-        const QPoint centre = Geometry(window).center();
-        return Xdotool(
-            {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", "1"});
-    }
-    bool Keys(xcb_window_t window, const QString& keys) {
-        return Xdotool({"windowactivate", "--sync", QString::number(window)}) &&
-               Xdotool({"key", "--clearmodifiers", keys});
-    }
-
-    // What a window manager sends when the user closes a window.
-    void SendDeleteWindow(xcb_window_t window) {
-        xcb_client_message_event_t event{};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = Atom("WM_PROTOCOLS");
-        event.data.data32[0] = Atom("WM_DELETE_WINDOW");
-        event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(m_pConnection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&event));
-        xcb_flush(m_pConnection);
-    }
-
-    // A window of another program's, over the given area.
-    xcb_window_t Cover(const QRect& area) {
-        const xcb_window_t window = xcb_generate_id(m_pConnection);
-        xcb_create_window(m_pConnection, XCB_COPY_FROM_PARENT, window, m_root,
-                          static_cast<int16_t>(area.x()), static_cast<int16_t>(area.y()),
-                          static_cast<uint16_t>(area.width()), static_cast<uint16_t>(area.height()),
-                          0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        static constexpr char kName[] = "cover";
-        xcb_change_property(m_pConnection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
-                            XCB_ATOM_STRING, 8, sizeof kName - 1, kName);
-        static constexpr char kClass[] = "cover\0Cover";
-        xcb_change_property(m_pConnection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS,
-                            XCB_ATOM_STRING, 8, sizeof kClass, kClass);
-        // Takes the input focus like any application window.
-        const uint32_t hints[9] = {1, 1, 0, 0, 0, 0, 0, 0, 0};
-        xcb_change_property(m_pConnection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_HINTS,
-                            XCB_ATOM_WM_HINTS, 32, 9, hints);
-        xcb_map_window(m_pConnection, window);
-        xcb_flush(m_pConnection);
-        return window;
-    }
-    void Destroy(xcb_window_t window) {
-        xcb_destroy_window(m_pConnection, window);
-        xcb_flush(m_pConnection);
-    }
-    // Whether the window manager stacks upper above lower (both client windows).
-    bool IsAbove(xcb_window_t upper, xcb_window_t lower) {
-        const std::vector<uint32_t> stacking = Cardinals(m_root, "_NET_CLIENT_LIST_STACKING");
-        const auto u = std::find(stacking.begin(), stacking.end(), upper);
-        const auto l = std::find(stacking.begin(), stacking.end(), lower);
-        return u != stacking.end() && l != stacking.end() && u > l;
-    }
-
-private:
-    template <typename Match>
-    xcb_window_t Wait(int nTimeoutMs, Match match) {
-        QElapsedTimer clock;
-        clock.start();
-        do {
-            if (const xcb_window_t found = Find(m_root, match)) return found;
-            Sleep(100);
-        } while (clock.elapsed() < nTimeoutMs);
-        return XCB_NONE;
-    }
-    template <typename Match>
-    xcb_window_t Find(xcb_window_t parent, Match& match) {
-        std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree(
-            xcb_query_tree_reply(m_pConnection, xcb_query_tree(m_pConnection, parent), nullptr),
-            &std::free);
-        if (!tree) return XCB_NONE;
-        const xcb_window_t* children = xcb_query_tree_children(tree.get());
-        for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-            if (match(children[i], parent)) return children[i];
-            if (const xcb_window_t found = Find(children[i], match)) return found;
-        }
-        return XCB_NONE;
-    }
-
-    QProcess m_server;
-    QProcess m_bus;
-    QProcess m_wm;
-    QTemporaryDir m_home;
-    QString m_strDisplay;
-    QString m_strBus;
-    xcb_connection_t* m_pConnection = nullptr;
-    xcb_window_t m_root = XCB_NONE;
-    bool m_bUp = false;
-};
 
 }  // namespace
 
@@ -340,6 +37,7 @@ private slots:
     void StartupFailureBox_data();
     void StartupFailureBox();
     void NoNotificationArea();
+    void WithoutSessionBus();
     void cleanupTestCase();
 
 private:
@@ -587,9 +285,32 @@ void CTestDesktop::NoNotificationArea() {
     QVERIFY2(program.StdErr().count(line) == 1, qPrintable(program.Outcome()));
     // One that starts later gets the icon, and nothing more is said.
     QVERIFY(desktop.StartTray());
-    QVERIFY(desktop.TrayIcon(10000) != XCB_NONE);
-    Sleep(3500);
+    xcb_window_t icon = desktop.TrayIcon(10000);
+    QVERIFY(icon != XCB_NONE);
+    // A right click there opens the About box directly: XEmbed trays have no menus.
+    QVERIFY(desktop.ClickAt(desktop.Geometry(icon).center(), 3));
+    const xcb_window_t about = desktop.WindowNamed("About Quorvane", 10000);
+    QVERIFY2(about != XCB_NONE, qPrintable(program.Outcome()));
+    QVERIFY(desktop.Keys(about, "Return"));
+    // The tray restarted gets the icon again.
+    QVERIFY(desktop.StopWindowManager());
+    QVERIFY(desktop.StartTray());
+    icon = desktop.TrayIcon(10000);
+    QVERIFY2(icon != XCB_NONE, qPrintable(program.Outcome()));
+    Sleep(1000);
     QCOMPARE(program.StdErr().count(line), 1);
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+}
+
+void CTestDesktop::WithoutSessionBus() {
+    // A session bus that is not there: the XEmbed tray is all there is, and it is enough.
+    QStringList session = m_pDesktop->Session();
+    session << "DBUS_SESSION_BUS_ADDRESS=unix:path=" + QDir::temp().filePath("no-such-bus");
+    CProgram program(kAnsweringList, session);
+    QVERIFY(program.Started());
+    const xcb_window_t icon = m_pDesktop->TrayIcon(10000);
+    QVERIFY2(icon != XCB_NONE, qPrintable(program.Outcome()));
+    QVERIFY(!program.StdErr().contains("notification area"));
     QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
 }
 
