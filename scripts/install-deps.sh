@@ -14,6 +14,7 @@ PACKAGES=(
     iproute2 util-linux tcpdump
     clang libclang-rt-14-dev libbenchmark-dev
     strace xvfb dbus-daemon nftables icewm xdotool doctest-dev
+    xfce4-panel xfconf lxqt-panel
     desktop-file-utils appstream libxml2-utils file man-db dpkg-dev fakeroot lintian
 )
 if [[ "$preset" == win32 ]]; then
