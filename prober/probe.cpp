@@ -1,5 +1,6 @@
 // The echo probe operations of the main dialog.
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -35,6 +36,8 @@ int CKeepAliveDlg::TryPing(const CString& strAddress) {
         IP_OPTION_INFORMATION options = {};
         char payload[sizeof kProbePayload] = {};
         DWORD dwReplies = 0;
+        // The request and this probe: whichever lets go last closes the handle.
+        std::atomic<int> nHolders{2};
     };
     const std::shared_ptr<CEcho> pEcho(new (std::nothrow) CEcho());
     if (!pEcho) return -1;
@@ -48,15 +51,18 @@ int CKeepAliveDlg::TryPing(const CString& strAddress) {
     pEcho->options.Ttl = kProbeTtl;
     std::memcpy(pEcho->payload, kProbePayload, sizeof pEcho->payload);
     // The program goes on answering the system while the request waits for its answer.
-    const bool bAnswered = AfxWaitServing(
-        [pEcho, pfnSendEcho = m_icmp.m_pfnIcmpSendEcho, hIcmp = g_hIcmp, destination] {
+    const auto pfnClose = m_icmp.m_pfnIcmpCloseHandle;
+    const bool bWaited = AfxWaitServing(
+        [pEcho, pfnSendEcho = m_icmp.m_pfnIcmpSendEcho, pfnClose, hIcmp = g_hIcmp, destination] {
             pEcho->dwReplies =
                 pfnSendEcho(hIcmp, destination, pEcho->payload, sizeof pEcho->payload,
                             &pEcho->options, pEcho->reply, kReplyBufferSize, kProbeTimeoutMs);
+            if (pEcho->nHolders.fetch_sub(1) == 1) pfnClose(hIcmp);
         });
-    if (!bAnswered) {
-        // The program is ending: the request may still be under way, with its handle, which
-        // the system takes back with the process.
+    if (!bWaited) {
+        // The program is ending and the request may still wait: it closes its handle itself
+        // once it is done, or this does if it already is. Nobody is told of a failure now.
+        if (pEcho->nHolders.fetch_sub(1) == 1) pfnClose(g_hIcmp);
         g_hIcmp = INVALID_HANDLE_VALUE;
         return -1;
     }
@@ -71,7 +77,7 @@ int CKeepAliveDlg::TryPing(const CString& strAddress) {
                       ? INT_MAX
                       : static_cast<int>(record.RoundTripTime);
 
-    const BOOL bClosed = m_icmp.m_pfnIcmpCloseHandle(g_hIcmp);
+    const BOOL bClosed = pfnClose(g_hIcmp);
     g_hIcmp = INVALID_HANDLE_VALUE;
     // The box keeps dispatching, so a tick may probe inside it: nothing of ours is used after.
     if (!bClosed) Platform().MessageBox(this, "Error closing ICMP socket.", "Sonar Error", MB_OK);

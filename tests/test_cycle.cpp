@@ -7,6 +7,7 @@
 
 #include "fakeplatform.h"
 #include "keepalivedlg.h"
+#include "memorybackend.h"
 #include "resource.h"
 
 namespace {
@@ -186,4 +187,23 @@ TEST_CASE_FIXTURE(CTestCycle, "Exit inside a probe box closes the window safely"
     CHECK(!m_dlg->IsWindow());
     CHECK(m_platform->m_timers.empty());
     CHECK(m_platform->m_trayCalls.back().dwMessage == NIM_DELETE);
+}
+
+TEST_CASE_FIXTURE(CTestCycle, "an end requested while a request waits leaves the round unsent") {
+    m_platform->m_echoAnswers.clear();
+    Start({A, B, C}, TRUE);
+    // The main window is closed, or the session ends, during the first wait.
+    MemorySetWaitHook([] { MemorySetEndRequested(true); });
+    CHECK(Tick() == Probes{A});
+    MemorySetWaitHook(nullptr);
+    // The tries left fail unsent and the round ends; the request's handle is closed.
+    CHECK(m_platform->m_nIcmpHandlesOpen == 0);
+    CHECK(m_platform->m_trayCalls.back().nIconId == UINT(IDI_MAIN));
+    // The request itself is delivered now: the window goes, and nothing more is sent.
+    m_dlg->SendMessage(WM_CLOSE);
+    CHECK(!m_dlg->IsWindow());
+    CString strServer = A;
+    CHECK(m_dlg->TryPing(strServer) == -1);
+    CHECK(m_platform->m_echoRequests.size() == std::size_t(1));
+    MemorySetEndRequested(false);
 }

@@ -332,6 +332,8 @@ class CTestDesktop : public QObject {
 private slots:
     void initTestCase();
     void ProbingPictureWhileTheProbeBlocks();
+    void InputWaitsForTheProbe();
+    void CloseDuringAddsProbe();
     void DialogFrameAndBringingItBack();
     void WaysOut_data();
     void WaysOut();
@@ -402,6 +404,74 @@ void CTestDesktop::ProbingPictureWhileTheProbeBlocks() {
     // No request after the first: the tries left were abandoned, not sent.
     capture.RunUntil(clock.elapsed() / 1000.0 + 1.0);
     QCOMPARE(capture.To({"127.0.0.20"}).size(), 1);
+}
+
+void CTestDesktop::InputWaitsForTheProbe() {
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    QElapsedTimer clock;  // as the capture's
+    clock.start();
+    CSilentServers silent({"127.0.0.22"});
+    QVERIFY(silent.IsSet());
+    // One silent server, Cycle on No Contact off: each tick sends three requests, 5 s apart.
+    CProgram program("3\r\n0\r\n0\r\n127.0.0.22\r\n", m_pDesktop->Session());
+    QVERIFY(program.Started());
+    const xcb_window_t icon = m_pDesktop->TrayIcon(10000);
+    QVERIFY2(icon != XCB_NONE, qPrintable(program.Outcome()));
+
+    // A click in the first wait is the user's, held until the tick is over: no handler runs
+    // inside another, and the requests keep their rhythm.
+    QVERIFY(capture.RunUntilSeen({"127.0.0.22"}, 10.0));
+    Sleep(500);
+    QVERIFY(m_pDesktop->Click(icon));
+    // The capture tells the time of a request as it reads it: it reads all along.
+    xcb_window_t dialog = XCB_NONE;
+    while ((dialog = m_pDesktop->WindowNamed(kDialogCaption, 0)) == XCB_NONE &&
+           clock.elapsed() < 40000)
+        capture.RunUntil(clock.elapsed() / 1000.0 + 0.05);
+    const double dialogAt = clock.elapsed() / 1000.0;
+    QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
+    capture.RunUntil(dialogAt + 1.0);
+    const QVector<CSeen> requests = capture.To({"127.0.0.22"});
+    QCOMPARE(requests.size(), 3);
+    for (int i = 1; i < requests.size(); ++i) {
+        const double gap = requests[i].seconds - requests[i - 1].seconds;
+        QVERIFY2(gap > 4.8 && gap < 5.6, qPrintable(QString::number(gap)));
+    }
+    const double afterTick = dialogAt - requests.last().seconds;
+    qInfo("a click during a probe: the dialog came %.2f s after the tick's last request",
+          afterTick);
+    QVERIFY2(afterTick > 4.8 && afterTick < 6.5, qPrintable(QString::number(afterTick)));
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+}
+
+void CTestDesktop::CloseDuringAddsProbe() {
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    CSilentServers silent({"127.0.0.23"});
+    QVERIFY(silent.IsSet());
+    CProgram program(kAnsweringList, m_pDesktop->Session());
+    QVERIFY(program.Started());
+    const xcb_window_t dialog = OpenDialog();
+    QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
+    // From the Delay edit on to New Server, then Add a server that never answers.
+    QVERIFY(m_pDesktop->Keys(dialog, "Tab"));
+    QVERIFY(m_pDesktop->Xdotool({"key", "Tab", "Tab"}));
+    QVERIFY(m_pDesktop->Xdotool({"type", "127.0.0.23"}));
+    QVERIFY(m_pDesktop->Xdotool({"key", "alt+a"}));
+    QVERIFY2(capture.RunUntilSeen({"127.0.0.23"}, 10.0), qPrintable(program.Outcome()));
+
+    // The window manager's close in the middle of the wait ends the program at once.
+    Sleep(500);
+    QElapsedTimer clock;
+    clock.start();
+    m_pDesktop->SendDeleteWindow(dialog);
+    QVERIFY2(program.EndsWithZero(3000), qPrintable(program.Outcome()));
+    const qint64 nEndMs = clock.elapsed();
+    qInfo("close during Add's probe: exit code 0 after %lld ms", nEndMs);
+    QVERIFY2(nEndMs < 1000, qPrintable(QString::number(nEndMs)));
+    QVERIFY2(program.MemoryError().isEmpty(), qPrintable(program.Outcome()));
+    QCOMPARE(program.ListFile(), QByteArray(kAnsweringList));
 }
 
 void CTestDesktop::DialogFrameAndBringingItBack() {

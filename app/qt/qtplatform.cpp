@@ -139,16 +139,28 @@ void CQtPlatform::SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) {
         timer = std::make_unique<QTimer>();
         // The default coarse timer fires up to 5% early; the delay is the user's promise.
         timer->setTimerType(Qt::PreciseTimer);
-        QObject::connect(timer.get(), &QTimer::timeout,
-                         [&wnd, id] { wnd.SendMessage(WM_TIMER, static_cast<WPARAM>(id)); });
+        QObject::connect(timer.get(), &QTimer::timeout, [this, &wnd, id] {
+            // Ticks that come during a probe wait for it, and count once, as the system's
+            // do; a tick of a timer killed meanwhile never comes.
+            const std::pair<CWnd*, UINT_PTR> key{&wnd, id};
+            if (!m_heldTicks.insert(key).second) return;
+            QtDeliver([this, key] {
+                if (m_heldTicks.erase(key) != 0 && m_timers.count(key) != 0)
+                    key.first->SendMessage(WM_TIMER, static_cast<WPARAM>(key.second));
+            });
+        });
     }
+    m_heldTicks.erase({&wnd, id});
     const UINT period = elapseMs < kMinTimerMs                  ? kMinTimerMs
                         : elapseMs > static_cast<UINT>(INT_MAX) ? static_cast<UINT>(INT_MAX)
                                                                 : elapseMs;
     timer->start(static_cast<int>(period));
 }
 
-void CQtPlatform::KillTimer(CWnd& wnd, UINT_PTR id) { m_timers.erase({&wnd, id}); }
+void CQtPlatform::KillTimer(CWnd& wnd, UINT_PTR id) {
+    m_timers.erase({&wnd, id});
+    m_heldTicks.erase({&wnd, id});
+}
 
 BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const CNotifyIconData& data) {
     if (message == NIM_DELETE) {

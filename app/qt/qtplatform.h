@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "platform.h"
@@ -49,6 +50,8 @@ private:
     static void ShowTrayChangeNow();
 
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
+    // Ticks that came and wait to be delivered.
+    std::set<std::pair<CWnd*, UINT_PTR>> m_heldTicks;
     CString m_strLoadLibraryError;
     // The sound module's player, made on the first request and destroyed with the platform,
     // while the toolkit is still there.

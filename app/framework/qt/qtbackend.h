@@ -2,8 +2,8 @@
 // Pieces of the Qt backend that the Qt platform services share with it.
 
 #include <QIcon>
-#include <functional>
 #include <QPixmap>
+#include <functional>
 
 #include "framework/wintypes.h"
 

@@ -67,7 +67,11 @@ protected:
     // A close request from the window manager.
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
-        if (!m_bDestroyed) m_owner.SendMessage(WM_CLOSE);
+        if (m_bDestroyed) return;
+        QtDeliver([pWidget = QPointer<CQtDialogWidget>(this)] {
+            if (pWidget && !pWidget->m_bDestroyed) pWidget->m_owner.SendMessage(WM_CLOSE);
+        });
+        QtCloseRequested(m_owner);
     }
 
 private:
@@ -369,8 +373,11 @@ QWidget* CQtDialogImpl::MakeItem(const CDialogItem& item) {
             button->setAutoDefault(true);
             button->setDefault(item.kind == CtrlKind::DefPushButton);
             const int id = item.nID;
-            QObject::connect(button, &QPushButton::clicked, button, [this, id] {
-                m_owner.SendMessage(WM_COMMAND, static_cast<WPARAM>(id));
+            QObject::connect(button, &QPushButton::clicked, button, [this, button, id] {
+                // A mnemonic works even while a probe waits: its command waits too.
+                QtDeliver([this, pButton = QPointer<QPushButton>(button), id] {
+                    if (pButton) m_owner.SendMessage(WM_COMMAND, static_cast<WPARAM>(id));
+                });
             });
             return button;
         }
