@@ -5,7 +5,6 @@
 #include <strings.h>
 #include <sys/socket.h>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -13,7 +12,6 @@
 #include <QLibrary>
 #include <QMessageBox>
 #include <QStringDecoder>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -25,6 +23,7 @@
 #include "framework/wnd.h"
 #include "icmpfacility.h"
 #include "qt/qtsound.h"
+#include "qt/qttray.h"
 
 struct CModule {
     const char* pszName;
@@ -67,7 +66,7 @@ CQtPlatform::~CQtPlatform() {
     AfxSetEndInterrupt(nullptr);
     // A tray icon removed in the last handler was only scheduled for deletion, and the loop
     // that would have deleted it has ended.
-    m_pTrayIcon.reset();
+    m_pTray.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
@@ -163,73 +162,8 @@ void CQtPlatform::KillTimer(CWnd& wnd, UINT_PTR id) {
 }
 
 BOOL CQtPlatform::ShellNotifyIcon(DWORD message, const CNotifyIconData& data) {
-    if (message == NIM_DELETE) {
-        if (!m_pTrayIcon) return FALSE;
-        // The icon may be going from inside its own click (Exit from the About box it
-        // opened): let it finish delivering that first.
-        m_pTrayIcon->hide();
-        m_pTrayIcon.release()->deleteLater();
-        return TRUE;
-    }
-    if (message == NIM_ADD) {
-        if (m_pTrayIcon || data.hWnd == nullptr) return FALSE;
-        // Without a display there is no tray to wait for.
-        if (QGuiApplication::platformName() == QLatin1String("offscreen")) return FALSE;
-        // Kept even without a tray now: one that appears later still gets the icon. Until
-        // then nothing shows the program is running, so it says so, once.
-        if (!QSystemTrayIcon::isSystemTrayAvailable() && !m_bSaidNoTray) {
-            m_bSaidNoTray = true;
-            std::fprintf(stderr,
-                         "%s: no notification area is running: the icon appears once one "
-                         "starts (GNOME needs the AppIndicator extension); the cycle runs "
-                         "meanwhile\n",
-                         GetAppName().c_str());
-        }
-        m_pTrayIcon = std::make_unique<QSystemTrayIcon>();
-        CWnd* wnd = data.hWnd;
-        const UINT callback = data.uCallbackMessage;
-        const UINT id = data.uID;
-        QObject::connect(m_pTrayIcon.get(), &QSystemTrayIcon::activated,
-                         [wnd, callback, id](QSystemTrayIcon::ActivationReason reason) {
-                             UINT mouse = 0;
-                             switch (reason) {
-                                 case QSystemTrayIcon::Trigger:
-                                     mouse = WM_LBUTTONDOWN;
-                                     break;
-                                 case QSystemTrayIcon::Context:
-                                     mouse = WM_RBUTTONDOWN;
-                                     break;
-                                 case QSystemTrayIcon::DoubleClick:
-                                     mouse = WM_LBUTTONDBLCLK;
-                                     break;
-                                 case QSystemTrayIcon::MiddleClick:
-                                     mouse = WM_MBUTTONDOWN;
-                                     break;
-                                 default:
-                                     return;
-                             }
-                             wnd->SendMessage(callback, id, static_cast<LPARAM>(mouse));
-                         });
-    } else if (message != NIM_MODIFY || !m_pTrayIcon) {
-        return FALSE;
-    }
-    if ((data.uFlags & NIF_ICON) != 0) m_pTrayIcon->setIcon(QIcon(QtPixmapOf(data.hIcon)));
-    if ((data.uFlags & NIF_TIP) != 0)
-        m_pTrayIcon->setToolTip(
-            QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip)))));
-    m_pTrayIcon->show();
-    ShowTrayChangeNow();
-    return QSystemTrayIcon::isSystemTrayAvailable() ? TRUE : FALSE;
-}
-
-void CQtPlatform::ShowTrayChangeNow() {
-    // The shell has the new picture once the call returns, and the caller may block the loop
-    // for seconds right after (a probe). An icon docked in a tray host (XEmbed) is a widget
-    // of ours that would only repaint once the loop runs again: paint it now, which also
-    // hands it to the display.
-    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
-        if (pWidget->inherits("QSystemTrayIconSys") && pWidget->isVisible()) pWidget->repaint();
-    }
+    if (!m_pTray) m_pTray = std::make_unique<CQtTray>(GetAppName());
+    return m_pTray->Notify(message, data) ? TRUE : FALSE;
 }
 
 HICON CQtPlatform::LoadIcon(UINT resourceId, int cx, int cy) {

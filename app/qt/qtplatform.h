@@ -10,7 +10,7 @@
 #include "platform.h"
 
 class CQtSound;
-class QSystemTrayIcon;
+class CQtTray;
 class QTimer;
 
 class CQtPlatform : public CPlatform {
@@ -46,9 +46,6 @@ public:
     bool IsAbsolutePath(const CString& strPath) const override;
 
 private:
-    // Makes a change of the tray picture visible before the caller goes on.
-    static void ShowTrayChangeNow();
-
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
     // Ticks that came and wait to be delivered.
     std::set<std::pair<CWnd*, UINT_PTR>> m_heldTicks;
@@ -67,7 +64,7 @@ private:
         }
     };
     bool m_bSoundLoaded = false;
-    bool m_bSaidNoTray = false;
     CSoundPlayer m_sound;
-    std::unique_ptr<QSystemTrayIcon> m_pTrayIcon;
+    // The notification icon, made on the first request.
+    std::unique_ptr<CQtTray> m_pTray;
 };

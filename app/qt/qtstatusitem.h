@@ -1,0 +1,44 @@
+#pragma once
+// The notification icon as a tray host on the session bus sees it: a StatusNotifierItem (the
+// picture, the tip, the clicks) with a menu of one entry (com.canonical.dbusmenu). Xfce, LXQt,
+// Plasma, waybar and GNOME's AppIndicator extension read these. Every request of the host is
+// answered at once from what is kept here; nothing here ever waits for the host.
+
+#include <QDBusConnection>
+#include <QIcon>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class CQtStatusItem {
+public:
+    // What the host asks for on the user's behalf.
+    enum class ERequest { Activate, SecondaryActivate, ContextMenu, MenuEntry };
+
+    // Exports the item at kItemPath and its menu on connection. strId names the program to
+    // the host, strMenuLabel is the menu's one entry. onRequest hears of a request only after
+    // the host has had its reply, from the event loop: a box it opens never holds a reply.
+    CQtStatusItem(const QDBusConnection& connection, const QString& strId,
+                  const QString& strMenuLabel, std::function<void(ERequest)> onRequest);
+    ~CQtStatusItem();
+    CQtStatusItem(const CQtStatusItem&) = delete;
+    CQtStatusItem& operator=(const CQtStatusItem&) = delete;
+
+    // False when the paths were taken on the connection already.
+    bool IsExported() const;
+
+    // Changes announce themselves to the host, which reads them when it likes.
+    void SetIcon(const QIcon& icon);
+    // The tip, which is also the item's title.
+    void SetToolTip(const QString& strText);
+    // Active is shown, Passive hidden.
+    void SetActive(bool bActive);
+
+    // The object path a watcher is given to register the item.
+    static constexpr char kItemPath[] = "/StatusNotifierItem";
+
+    class CImpl;
+
+private:
+    std::unique_ptr<CImpl> m_pImpl;
+};
