@@ -467,7 +467,8 @@ private slots:
     void init();
     void cleanup();
     void ProbingPictureAndTheItemReadDuringTheWait();
-    void ClicksOnTheIcon();
+    void LeftClickOpensTheDialog();
+    void MenuEntryOpensTheAboutBox();
     void BarStartedAfterTheProgram();
     void BarRestarted();
     void cleanupTestCase();
@@ -559,20 +560,29 @@ void CTestWayland::ProbingPictureAndTheItemReadDuringTheWait() {
     QCOMPARE(UnexpectedLines(program.StdErr()), QStringList());
 }
 
-void CTestWayland::ClicksOnTheIcon() {
+void CTestWayland::LeftClickOpensTheDialog() {
+    QVERIFY(m_pSession->StartBar());
+    CProgram program(kAnsweringList, m_pSession->Session(), m_pSession->Wrapper());
+    QVERIFY(program.Started());
+    const QRect icon = m_pSession->TrayIcon(10000);
+    QVERIFY2(icon.isValid(), qPrintable(program.Outcome()));
+    QVERIFY(m_pSession->Click(icon.center(), "left"));
+    QVERIFY2(m_pSession->WindowShown(kDialogCaption, 10000), qPrintable(program.Outcome()));
+    QVERIFY(m_pSession->PointerAway());
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+    QCOMPARE(UnexpectedLines(program.StdErr()), QStringList());
+}
+
+// With the dialog closed: while it is open for editing the icon only brings it back.
+void CTestWayland::MenuEntryOpensTheAboutBox() {
     QVERIFY(m_pSession->StartBar());
     CProgram program(kAnsweringList, m_pSession->Session(), m_pSession->Wrapper());
     QVERIFY(program.Started());
     const QRect icon = m_pSession->TrayIcon(10000);
     QVERIFY2(icon.isValid(), qPrintable(program.Outcome()));
 
-    // Left: the dialog.
-    QVERIFY(m_pSession->Click(icon.center(), "left"));
-    QVERIFY2(m_pSession->WindowShown(kDialogCaption, 10000), qPrintable(program.Outcome()));
-    QVERIFY(m_pSession->PointerAway());
-
-    // Right: the bar shows the item's menu below the icon, with its one entry, which opens
-    // the About box.
+    // A right click: the bar shows the item's menu below the icon, with its one entry, which
+    // opens the About box.
     const QRect area(kScreenWidth - 400, 0, 400, 300);
     const QImage before = m_pSession->Screen(area);
     QVERIFY(m_pSession->Click(icon.center(), "right"));
