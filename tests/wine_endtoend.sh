@@ -5,13 +5,21 @@
 # (scripts/in-netns.sh scripts/wine-session.sh ...): ICMP.DLL's echoes leave from that
 # session's own processes, and tcpdump and nft act on that namespace alone.
 #
-# Three instances run side by side, each in a directory of its own:
+# Five instances run side by side, each in a directory of its own, and a sixth after them:
 #   a (servers 127.0.0.1-3, delay 3): round robin on the wire; a tray click stops the cycle;
 #     OK with a new delay rewrites the list file and the cycle goes on with it; Exit ends it.
 #   b (servers 127.0.0.11-13, 127.0.0.12 silent): three tries for the silent server, one
 #     timeout apart, then the next tick goes on to the next server.
 #   c (no ICMP.DLL on the system): the start-up box, then the program ends with 0 once it is
 #     closed, its tray icon gone.
+#   d (servers 127.0.0.21-23, all silent, Cycle on No Contact): while its first echo request
+#     waits, WM_QUERYENDSESSION is answered at once and taskkill ends it within 1 s with 0.
+#   e (server 127.0.0.31, silent): a tray click posted while the request waits opens the dialog
+#     only once the round's three tries are over, their timing unchanged; then Add's probe of
+#     the silent 127.0.0.32: the dialog keeps answering and painting, and Exit clicked
+#     meanwhile ends the program once the probe is over.
+#   f (servers 127.0.0.41-43, all silent, Cycle on No Contact), alone, as it ends every
+#     program of the session: wineboot --end-session during a wait ends it within 1 s with 0.
 set -uo pipefail
 
 if (($# != 2)); then
@@ -176,10 +184,13 @@ fi
 
 # --- The two programs ------------------------------------------------------------------------
 
-# b's echo requests to its second server are dropped on arrival; the capture still sees them.
+# Echo requests to the silent servers are dropped on arrival; the capture still sees them.
+servers_d=(127.0.0.21 127.0.0.22 127.0.0.23)
+servers_f=(127.0.0.41 127.0.0.42 127.0.0.43)
+silent="127.0.0.12, $(IFS=,; echo "${servers_d[*]}"), 127.0.0.31, 127.0.0.32, $(IFS=,; echo "${servers_f[*]}")"
 nft add table inet qvwine && nft add chain inet qvwine input '{ type filter hook input priority 0; }' &&
-    nft add rule inet qvwine input ip daddr 127.0.0.12 icmp type echo-request drop ||
-    { echo "wine_endtoend: cannot set the firewall rule for the silent server" >&2; exit 1; }
+    nft add rule inet qvwine input ip daddr "{ $silent }" icmp type echo-request drop ||
+    { echo "wine_endtoend: cannot set the firewall rule for the silent servers" >&2; exit 1; }
 
 mkdir "$tmp/a" "$tmp/b"
 printf '3\r\n0\r\n1\r\n127.0.0.1\r\n127.0.0.2\r\n127.0.0.3\r\n' >"$tmp/a/Quorvane.Lst"
@@ -203,17 +214,34 @@ pids+=("$pid_b")
 pid_a=$!
 pids+=("$pid_a")
 
+# Starts instance NAME as quorvane-NAME.exe in a directory of its own with the list file LIST
+# (printf's format), a copy of which is kept to compare; sets pid_NAME.
+start_instance() {
+    local name=$1 list=$2
+    mkdir "$tmp/$name"
+    printf "$list" >"$tmp/$name/Quorvane.Lst"
+    cp "$tmp/$name/Quorvane.Lst" "$tmp/$name.lst"
+    cp "$quorvane" "$tmp/$name/quorvane-$name.exe"
+    (cd "$tmp/$name" && exec timeout -k 5 120 wine "quorvane-$name.exe" </dev/null \
+        >"$tmp/$name.log" 2>&1) &
+    printf -v "pid_$name" %s "$!"
+    pids+=("$!")
+}
+start_instance d '3\r\n1\r\n0\r\n127.0.0.21\r\n127.0.0.22\r\n127.0.0.23\r\n'
+start_instance e '3\r\n0\r\n0\r\n127.0.0.31\r\n'
+
 drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
 
-# Checks that a program ends promptly (within 5 s) with exit code 0 after what WHAT says.
+# Checks that a program ends promptly (within SECONDS, 5 by default) with exit code 0 after
+# what WHAT says.
 ends_with_zero() {
-    local name=$1 pid=$2 what=$3 code
-    for _ in $(seq 50); do
+    local name=$1 pid=$2 what=$3 seconds=${4:-5} code
+    for _ in $(seq "$(awk -v s="$seconds" 'BEGIN { print int(s * 20) }')"); do
         kill -0 "$pid" 2>/dev/null || break
-        sleep 0.1
+        sleep 0.05
     done
     if kill -0 "$pid" 2>/dev/null; then
-        fail "$name: still running 5 s after $what"
+        fail "$name: still running $seconds s after $what"
         return
     fi
     reap "$pid"
@@ -234,8 +262,10 @@ payload=$(printf 'Harrowbecks Software, Incorporated' | od -An -v -tx1 | tr -d '
 servers_a=(127.0.0.1 127.0.0.2 127.0.0.3)
 servers_b=(127.0.0.11 127.0.0.12 127.0.0.13)
 
-# Nothing else can be checked without both dialogs.
-for name in a b; do
+exe_d=quorvane-d.exe
+exe_e=quorvane-e.exe
+# Nothing else can be checked without these dialogs.
+for name in a b d e; do
     exe=exe_$name pid=pid_$name
     drive --exe "${!exe}" wait && continue
     if kill -0 "${!pid}" 2>/dev/null; then
@@ -257,6 +287,84 @@ if drive "${box[@]}" wait && drive "${box[@]}" wait-visible; then
     ends_with_zero c "$pid_c" "its start-up box was closed"
 else
     fail "c: no \"Sonar Error\" box without ICMP.DLL $(head -c 500 "$tmp/c.log")"
+fi
+
+# The list file as the program found it.
+list_unchanged() {
+    cmp -s "$tmp/$1.lst" "$tmp/$1/Quorvane.Lst" || fail "$1: the list file changed: $(od -c "$tmp/$1/Quorvane.Lst" | head -5)"
+}
+
+# e, beside the rest: what the user does while an echo request waits is done after it.
+scenario_e() {
+    local first third shown added answer ended
+    if ! wait_requests 1 0 30 127.0.0.31; then
+        fail "e: no echo request to 127.0.0.31"
+        return
+    fi
+    first=$(requests_to 127.0.0.31 | awk 'NR == 1 { print $1 }')
+    sleep 1
+    drive --exe "$exe_e" tray-post || { fail "e: could not post the tray click"; return; }
+    for _ in $(seq 100); do
+        drive --exe "$exe_e" visible && { shown=$(now); break; }
+        sleep 0.1
+    done
+    [[ -n "${shown:-}" ]] || { fail "e: the tray click never opened the dialog"; return; }
+    # The round's three tries, one timeout apart as without the click; the dialog only after.
+    check_sequence "e: the round under a tray click" "127.0.0.31 127.0.0.31 127.0.0.31" \
+        "4.5-6.0 4.5-6.0" < <(requests_to 127.0.0.31)
+    third=$(requests_to 127.0.0.31 | awk 'NR == 3 { print $1 }')
+    awk -v s="$shown" -v t="${third:-0}" 'BEGIN { exit !(t > 0 && s > t + 4.5 && s < t + 8) }' ||
+        fail "e: the dialog appeared $(awk -v s="$shown" -v f="$first" 'BEGIN { printf "%.2f", s - f }') s" \
+            "after the first of the round's requests, not once its third had timed out"
+
+    # Add's probe of a silent server: the dialog answers and paints meanwhile.
+    drive --exe "$exe_e" set-text 1002 127.0.0.32 && drive --exe "$exe_e" post-click 1004 ||
+        { fail "e: could not click Add"; return; }
+    wait_requests 1 "$shown" 10 127.0.0.32 || { fail "e: Add sent no echo request"; return; }
+    added=$(requests_to 127.0.0.32 | awk 'NR == 1 { print $1 }')
+    sleep 0.5
+    answer=$(drive --exe "$exe_e" --timeout 1000 answer null | tr -d '\r')
+    awk -v a="${answer%% *}" 'BEGIN { exit !(a != "" && a < 100) }' ||
+        fail "e: WM_NULL during Add's probe was answered in '${answer%% *}' ms, not under 100"
+    drive --exe "$exe_e" --timeout 1000 repaint >/dev/null ||
+        fail "e: the dialog did not paint itself during Add's probe"
+    # Exit clicked now ends the program once the probe is over, not before.
+    drive --exe "$exe_e" post-click 2 || { fail "e: could not click Exit"; return; }
+    for _ in $(seq 200); do
+        kill -0 "$pid_e" 2>/dev/null || break
+        sleep 0.05
+    done
+    ended=$(now)
+    kill -0 "$pid_e" 2>/dev/null && { fail "e: still running 10 s after Exit"; return; }
+    awk -v e="$ended" -v a="$added" 'BEGIN { exit !(e > a + 4.5 && e < a + 7) }' ||
+        fail "e: Exit during Add's probe ended the program" \
+            "$(awk -v e="$ended" -v a="$added" 'BEGIN { printf "%.2f", e - a }') s after the probe's request"
+    (($(requests_to 127.0.0.31 127.0.0.32 | wc -l) == 4)) ||
+        fail "e: echo requests after the tray click stopped the cycle: $(requests_to 127.0.0.31 127.0.0.32 | show 2>&1)"
+    list_unchanged e
+}
+(
+    scenario_e
+    exit $status
+) &
+pid_scenario_e=$!
+pids+=("$pid_scenario_e")
+
+# d: all three servers silent; while the first request waits the session's question is
+# answered at once, and taskkill's close request ends the program.
+if wait_requests 1 0 30 "${servers_d[@]}"; then
+    sleep 1
+    answer=$(drive --exe "$exe_d" answer query-end-session | tr -d '\r')
+    [[ "$answer" =~ ^([0-9]+)\ 1$ ]] && ((BASH_REMATCH[1] < 1000)) ||
+        fail "d: WM_QUERYENDSESSION during the wait: '$answer' (milliseconds and the answer)"
+    timeout -k 5 20 wine taskkill /im "$exe_d" </dev/null >/dev/null 2>&1 || fail "d: taskkill failed"
+    ends_with_zero d "$pid_d" "taskkill during a wait" 1
+    list_unchanged d
+    # The request under way was the last: nothing is sent once the end is asked for.
+    (($(requests_to "${servers_d[@]}" | wc -l) == 1)) ||
+        fail "d: echo requests after taskkill: $(requests_to "${servers_d[@]}" | show 2>&1)"
+else
+    fail "d: no echo request to ${servers_d[0]}"
 fi
 
 # Round robin from the first server, one tick every delay.
@@ -319,6 +427,23 @@ check_sequence "silent server" \
     "127.0.0.11 127.0.0.12 127.0.0.12 127.0.0.12 127.0.0.13" "2.5-4.5 4.5-6.0 4.5-6.0 7.0-9.5" \
     < <(requests_to "${servers_b[@]}")
 exit_by_dialog b "$exe_b" "$pid_b"
+reap "$pid_scenario_e" || status=1
+ends_with_zero e "$pid_e" "Exit"
+
+# f, alone: the end of the session reaches every program of it.
+f_start=$(now)
+start_instance f '3\r\n1\r\n0\r\n127.0.0.41\r\n127.0.0.42\r\n127.0.0.43\r\n'
+if drive --exe quorvane-f.exe wait && wait_requests 1 "$f_start" 20 "${servers_f[@]}"; then
+    sleep 1
+    timeout -k 5 60 wineboot --end-session </dev/null >/dev/null 2>&1 &
+    pid_boot=$!
+    pids+=("$pid_boot")
+    ends_with_zero f "$pid_f" "wineboot --end-session during a wait" 1
+    list_unchanged f
+    reap "$pid_boot"
+else
+    fail "f: no dialog or no echo request to ${servers_f[0]}"
+fi
 
 check_format "what goes on the wire" 254 "$payload" "${servers_a[@]}" "${servers_b[@]}"
 

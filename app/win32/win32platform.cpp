@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "framework/win32/win32loop.h"
+
 CWin32Platform::CWin32Platform() = default;
 
 CWin32Platform::~CWin32Platform() {
@@ -42,7 +44,9 @@ void* CWin32Platform::GetProcAddress(HMODULE module, const char* name) {
 }
 
 void CWin32Platform::FreeLibrary(HMODULE module) {
-    if (module != nullptr) ::FreeLibrary(module);
+    // An echo request left waiting by an end request still runs the library's code; the process
+    // is ending, and the system takes the module back with it.
+    if (module != nullptr && Win32RunningWaits() == 0) ::FreeLibrary(module);
 }
 
 BOOL CWin32Platform::SocketInit() {

@@ -11,13 +11,22 @@
 //     get-text ID       prints the control's text
 //     focus             prints the id of the control that has the focus
 //     click ID          a mouse click on the button (only while the dialog is shown)
+//     post-click ID     the same click as the mouse leaves it in the program's queue: returns
+//                       at once, the program takes it when it next reads its messages
+//     tray-post         a left click on the tray icon, posted as some shells do
+//     post-close        a close request, posted as taskkill does
+//     answer MESSAGE    sends WM_NULL (null) or WM_QUERYENDSESSION (query-end-session) and
+//                       prints how long the answer took in milliseconds, and the answer
+//     repaint           invalidates the dialog and waits until it has painted itself; prints
+//                       the milliseconds that took
 //     shortcut FILE     prints a shortcut's target and working directory, a line each, as
 //                       the shell reads them (needs no window)
 //
 // --exe NAME: only the dialog of a process whose image file is NAME (another instance may be
 // running). --caption TEXT: the window with that caption (a message box, say) instead of the
-// main dialog. Exit code 0 on success; otherwise a one-line message on stderr and 2 (or 1 for
-// "visible" when the dialog is hidden). Every wait is bounded.
+// main dialog. --timeout MS: how long answer and repaint wait (5000 by default). Exit code 0 on
+// success; otherwise a one-line message on stderr and 2 (or 1 for "visible" when the dialog is
+// hidden). Every wait is bounded.
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -38,6 +47,7 @@ const WPARAM kTrayIconId = 128;
 const DWORD kWaitMs = 15000;
 const DWORD kPollMs = 50;
 const UINT kSendTimeoutMs = 5000;
+UINT g_nTimeoutMs = kSendTimeoutMs;
 
 int Fail(const std::string& strMessage) {
     std::fprintf(stderr, "qvdriver: %s\n", strMessage.c_str());
@@ -116,6 +126,54 @@ int Click(HWND hwnd, int nId) {
                 std::to_string(kSendTimeoutMs / 1000) + " s (a message box open?)");
 }
 
+// A left click on the button as the mouse leaves it in the program's queue: pressed and
+// released over its middle.
+int PostClick(HWND hwnd, int nId) {
+    HWND hwndButton = GetDlgItem(hwnd, nId);
+    if (hwndButton == nullptr) return Fail("no control " + std::to_string(nId));
+    RECT rect{};
+    GetClientRect(hwndButton, &rect);
+    const LPARAM lPoint = MAKELPARAM((rect.right - rect.left) / 2, (rect.bottom - rect.top) / 2);
+    if (!PostMessageA(hwndButton, WM_LBUTTONDOWN, MK_LBUTTON, lPoint) ||
+        !PostMessageA(hwndButton, WM_LBUTTONUP, 0, lPoint))
+        return Fail("the click on " + std::to_string(nId) + " was not delivered");
+    return 0;
+}
+
+// Sent without giving up on a program that looks hung, so the time is the real one.
+int Answer(HWND hwnd, UINT nMessage) {
+    DWORD_PTR dwResult = 0;
+    const DWORD dwStart = GetTickCount();
+    if (!SendMessageTimeoutA(hwnd, nMessage, 0, 0, SMTO_NORMAL, g_nTimeoutMs, &dwResult))
+        return Fail("no answer within " + std::to_string(g_nTimeoutMs) + " ms");
+    std::printf("%lu %lu\n", static_cast<unsigned long>(GetTickCount() - dwStart),
+                static_cast<unsigned long>(dwResult));
+    return 0;
+}
+
+bool NeedsPainting(HWND hwnd) {
+    if (GetUpdateRect(hwnd, nullptr, FALSE)) return true;
+    for (HWND hwndChild = GetWindow(hwnd, GW_CHILD); hwndChild != nullptr;
+         hwndChild = GetWindow(hwndChild, GW_HWNDNEXT)) {
+        if (IsWindowVisible(hwndChild) && GetUpdateRect(hwndChild, nullptr, FALSE)) return true;
+    }
+    return false;
+}
+
+// What is invalid is painted by the program's own thread; until then it stays invalid.
+int Repaint(HWND hwnd) {
+    if (!IsWindowVisible(hwnd)) return Fail("the dialog is hidden: nothing to paint");
+    const DWORD dwStart = GetTickCount();
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    while (NeedsPainting(hwnd)) {
+        if (GetTickCount() - dwStart >= g_nTimeoutMs)
+            return Fail("not painted within " + std::to_string(g_nTimeoutMs) + " ms");
+        Sleep(5);
+    }
+    std::printf("%lu\n", static_cast<unsigned long>(GetTickCount() - dwStart));
+    return 0;
+}
+
 int PrintShortcut(const char* pszFile) {
     if (FAILED(CoInitialize(nullptr))) return Fail("COM did not start");
     IShellLinkA* pLink = nullptr;
@@ -145,9 +203,10 @@ int PrintShortcut(const char* pszFile) {
 
 int Usage() {
     return Fail(
-        "usage: qvdriver [--exe NAME] [--caption TEXT] wait | tray-click | wait-visible | "
-        "wait-hidden | visible "
-        "| set-text ID TEXT | get-text ID | focus | click ID | shortcut FILE");
+        "usage: qvdriver [--exe NAME] [--caption TEXT] [--timeout MS] wait | tray-click | "
+        "wait-visible | wait-hidden | visible | set-text ID TEXT | get-text ID | focus | click ID "
+        "| post-click ID | tray-post | post-close | answer null|query-end-session | repaint | "
+        "shortcut FILE");
 }
 
 }  // namespace
@@ -160,6 +219,8 @@ int main(int argc, char** argv) {
             pszImage = argv[nArg + 1];
         else if (std::strcmp(argv[nArg], "--caption") == 0)
             g_pszCaption = argv[nArg + 1];
+        else if (std::strcmp(argv[nArg], "--timeout") == 0)
+            g_nTimeoutMs = static_cast<UINT>(std::strtoul(argv[nArg + 1], nullptr, 10));
         else
             return Usage();
     }
@@ -189,6 +250,22 @@ int main(int argc, char** argv) {
             return Fail("the tray message was not delivered");
         return 0;
     }
+    if (strAction == "tray-post" && nArgs == 0) {
+        if (!PostMessageA(hwnd, kTrayMessage, kTrayIconId, WM_LBUTTONDOWN))
+            return Fail("the tray message was not delivered");
+        return 0;
+    }
+    if (strAction == "post-close" && nArgs == 0) {
+        if (!PostMessageA(hwnd, WM_CLOSE, 0, 0)) return Fail("the close request was not delivered");
+        return 0;
+    }
+    if (strAction == "answer" && nArgs == 1) {
+        const std::string strMessage = argv[nArg];
+        if (strMessage == "null") return Answer(hwnd, WM_NULL);
+        if (strMessage == "query-end-session") return Answer(hwnd, WM_QUERYENDSESSION);
+        return Usage();
+    }
+    if (strAction == "repaint" && nArgs == 0) return Repaint(hwnd);
     if (strAction == "wait-visible" && nArgs == 0) return WaitShown(hwnd, true);
     if (strAction == "wait-hidden" && nArgs == 0) return WaitShown(hwnd, false);
     if (strAction == "visible" && nArgs == 0) return IsWindowVisible(hwnd) ? 0 : 1;
@@ -202,9 +279,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if ((strAction == "set-text" && nArgs == 2) || (strAction == "get-text" && nArgs == 1) ||
-        (strAction == "click" && nArgs == 1)) {
+        (strAction == "click" && nArgs == 1) || (strAction == "post-click" && nArgs == 1)) {
         if (!ParseId(argv[nArg], nId)) return Fail(std::string("not a control id: ") + argv[nArg]);
         if (strAction == "click") return Click(hwnd, nId);
+        if (strAction == "post-click") return PostClick(hwnd, nId);
         HWND hwndControl = GetDlgItem(hwnd, nId);
         if (hwndControl == nullptr) return Fail("no control " + std::to_string(nId));
         if (strAction == "set-text") {

@@ -96,6 +96,8 @@ public:
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Messages that run one of the program's handlers.
+    static bool IsForHandlers(UINT message, WPARAM wParam);
     HWND Item(int id) const { return ::GetDlgItem(m_hWnd, id); }
     // Where a template at 0, 0 goes: centred on its owner, or on the screen's work area.
     void Centre(HWND hParent);
@@ -192,12 +194,32 @@ INT_PTR CALLBACK CWin32DialogImpl::DialogProc(HWND hWnd, UINT message, WPARAM wP
     return self->OnMessage(message, wParam, lParam);
 }
 
-INT_PTR CWin32DialogImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+bool CWin32DialogImpl::IsForHandlers(UINT message, WPARAM wParam) {
     switch (message) {
         case WM_COMMAND:
             // Clicks, Enter and Escape; the notifications controls send about themselves
             // (an edit changed, a list selection moved) are nobody's command.
-            if (HIWORD(wParam) == BN_CLICKED || HIWORD(wParam) == 1)
+            return HIWORD(wParam) == BN_CLICKED || HIWORD(wParam) == 1;
+        case WM_CLOSE:
+        case WM_TIMER:
+        case WM_SYSCOMMAND:
+            return true;
+        default:
+            // The program's own messages (the tray's among them).
+            return message >= WM_APP && message <= 0xBFFF;
+    }
+}
+
+INT_PTR CWin32DialogImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    // A probe waits: whatever would run a handler now comes back after it (a click through a
+    // control of ours, or a message another program sent).
+    if (IsForHandlers(message, wParam) && Win32HoldDuringWait(m_hWnd, message, wParam, lParam)) {
+        ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, 0);
+        return TRUE;
+    }
+    switch (message) {
+        case WM_COMMAND:
+            if (IsForHandlers(message, wParam))
                 m_owner.SendMessage(WM_COMMAND, LOWORD(wParam), lParam);
             return TRUE;
         case WM_CLOSE:
@@ -205,6 +227,14 @@ INT_PTR CWin32DialogImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
             return TRUE;
         case WM_TIMER:
             m_owner.SendMessage(WM_TIMER, wParam, lParam);
+            return TRUE;
+        case WM_QUERYENDSESSION:
+            // Nothing to save: the session may end whenever it likes.
+            ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // The process may be ended as soon as this returns.
+            if (wParam != FALSE) Win32EndSession();
             return TRUE;
         case WM_SYSCOMMAND:
             // Seen by the program; moving the window and the like still get their default.

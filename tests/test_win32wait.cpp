@@ -1,0 +1,314 @@
+// A probe's wait on the real Win32 backend, under Wine: the work runs on a thread of its own
+// while the dialog's thread answers the system, and what the program's handlers would get
+// meanwhile reaches them only after the handler that waits has returned. Another thread of this
+// process stands in for the other programs and the session: to the window it is the same.
+//
+// An end request lasts for the rest of the process, so each case that makes one runs as a
+// CTest test of its own (doctest's --test-case).
+
+#include <doctest/doctest.h>
+
+#include <functional>
+#include <vector>
+
+#include "framework/dialog.h"
+#include "framework/win32/win32backend.h"
+#include "framework/win32/win32loop.h"
+#include "resource.h"
+#include "resources.h"
+#include "win32/win32platform.h"
+
+namespace {
+
+// Starts a wait when it arrives, as a timer tick starts a probe.
+constexpr UINT kStartWait = WM_APP + 1;
+constexpr UINT kTrayMessage = WM_APP + 100;
+
+struct CHandled {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool bDuringWait;
+};
+
+// The program's main dialog as far as the wait goes: it records every handler it runs.
+class CWaitDlg : public CDialog {
+public:
+    explicit CWaitDlg(CPlatform& platform) : CDialog(KeepAliveDialogTemplate(), platform) {}
+
+    std::function<void()> m_work;
+    // What the handler that waits saw: each wait's result, and the time its first one took.
+    std::vector<bool> m_results;
+    DWORD m_dwWaitMs = 0;
+    int m_nWaits = 1;
+    bool m_bEndRequestedAfter = false;
+    std::vector<CHandled> m_handled;
+    volatile bool m_bClosed = false;
+
+    std::vector<CHandled> Handled(UINT message) const {
+        std::vector<CHandled> found;
+        for (const CHandled& h : m_handled) {
+            if (h.message == message) found.push_back(h);
+        }
+        return found;
+    }
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == kStartWait) {
+            m_bWaiting = true;
+            const DWORD dwStart = ::GetTickCount();
+            for (int n = 0; n < m_nWaits; ++n) {
+                m_results.push_back(AfxWaitServing(m_work));
+                if (n == 0) m_dwWaitMs = ::GetTickCount() - dwStart;
+            }
+            m_bEndRequestedAfter = AfxEndRequested();
+            m_bWaiting = false;
+            return 0;
+        }
+        if (message == WM_TIMER || message == WM_COMMAND || message == WM_CLOSE ||
+            message == kTrayMessage)
+            m_handled.push_back({message, wParam, lParam, m_bWaiting});
+        return CDialog::WindowProc(message, wParam, lParam);
+    }
+    void OnClose() override {
+        m_bClosed = true;
+        DestroyWindow();
+    }
+
+private:
+    bool m_bWaiting = false;
+};
+
+// A thread that acts on the dialog from outside while the test's thread runs the message loop.
+class CHelper {
+public:
+    explicit CHelper(std::function<void()> act) : m_act(std::move(act)) {
+        m_hThread = ::CreateThread(nullptr, 0, &Run, this, 0, nullptr);
+    }
+    ~CHelper() { Join(); }
+    CHelper(const CHelper&) = delete;
+    CHelper& operator=(const CHelper&) = delete;
+    bool Started() const { return m_hThread != nullptr; }
+    // What it found is read only once it is done.
+    void Join() {
+        if (m_hThread == nullptr) return;
+        ::WaitForSingleObject(m_hThread, 30000);
+        ::CloseHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+
+private:
+    static DWORD WINAPI Run(void* pParam) {
+        static_cast<CHelper*>(pParam)->m_act();
+        return 0;
+    }
+    std::function<void()> m_act;
+    HANDLE m_hThread = nullptr;
+};
+
+class CEvent {
+public:
+    CEvent() : m_h(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~CEvent() { ::CloseHandle(m_h); }
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+    HANDLE Get() const { return m_h; }
+    void Set() { ::SetEvent(m_h); }
+    bool Wait(DWORD dwMs) { return ::WaitForSingleObject(m_h, dwMs) == WAIT_OBJECT_0; }
+
+private:
+    HANDLE m_h;
+};
+
+// The milliseconds a message sent from this thread took to be answered; -1 when it was not
+// within a second.
+long AnswerMs(HWND hWnd, UINT message, WPARAM wParam, DWORD_PTR& dwResult) {
+    const DWORD dwStart = ::GetTickCount();
+    if (!::SendMessageTimeoutA(hWnd, message, wParam, 0, SMTO_NORMAL, 1000, &dwResult)) return -1;
+    return static_cast<long>(::GetTickCount() - dwStart);
+}
+
+bool NeedsPainting(HWND hWnd) {
+    if (::GetUpdateRect(hWnd, nullptr, FALSE)) return true;
+    for (HWND hChild = ::GetWindow(hWnd, GW_CHILD); hChild != nullptr;
+         hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+        if (::GetUpdateRect(hChild, nullptr, FALSE)) return true;
+    }
+    return false;
+}
+
+// Runs the main loop of the dialog, as the program does, until the dialog is gone.
+int RunMainLoop(CWaitDlg& dlg) {
+    dlg.SetMainWindow(true);
+    return AfxRunMessageLoop(dlg);
+}
+
+}  // namespace
+
+TEST_CASE(
+    "a probe's wait answers the system and holds what the handlers would get until it is over") {
+    CWin32Platform platform;
+    CWaitDlg dlg(platform);
+    REQUIRE(dlg.Create());
+    dlg.ShowWindow(SW_SHOW);
+    HWND hDlg = Win32HwndOf(&dlg);
+    CEvent started;
+    CEvent release;
+    DWORD dwWorkThread = 0;
+    dlg.m_work = [&] {
+        dwWorkThread = ::GetCurrentThreadId();
+        started.Set();
+        release.Wait(10000);
+    };
+
+    long nNullMs = -1;
+    long nQueryMs = -1;
+    DWORD_PTR dwQuery = 0;
+    bool bPainted = false;
+    bool bSentClickReturned = false;
+    unsigned long nWakeupsHeld = 0;
+    CHelper helper([&] {
+        if (!started.Wait(5000)) return;
+        DWORD_PTR dwResult = 0;
+        nNullMs = AnswerMs(hDlg, WM_NULL, 0, dwResult);
+        nQueryMs = AnswerMs(hDlg, WM_QUERYENDSESSION, 0, dwQuery);
+        ::RedrawWindow(hDlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        for (int n = 0; n < 200 && !(bPainted = !NeedsPainting(hDlg)); ++n) ::Sleep(5);
+
+        // What the handlers get, in the order it comes: posted (a tray that posts, a queued
+        // command), sent without waiting (Wine's tray), and a button clicked by another
+        // program, whose command comes from the button itself.
+        ::PostMessageA(hDlg, kTrayMessage, 128, WM_LBUTTONDOWN);
+        ::PostMessageA(hDlg, WM_COMMAND, IDC_ADD, 0);
+        ::SendNotifyMessageA(hDlg, kTrayMessage, 128, WM_RBUTTONDOWN);
+        bSentClickReturned = ::SendMessageTimeoutA(::GetDlgItem(hDlg, IDC_REMOVE), BM_CLICK, 0, 0,
+                                                   SMTO_NORMAL, 1000, &dwResult) != 0;
+        // Held input and a timer ticking every 10 ms must not keep the wait busy.
+        const unsigned long nBefore = Win32WaitWakeups();
+        ::Sleep(300);
+        nWakeupsHeld = Win32WaitWakeups() - nBefore;
+        release.Set();
+        ::Sleep(100);
+        ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
+    });
+    REQUIRE(helper.Started());
+    dlg.SetTimer(1, 10);
+    ::PostMessageA(hDlg, kStartWait, 0, 0);
+    CHECK(RunMainLoop(dlg) == 0);
+    helper.Join();
+
+    REQUIRE(dlg.m_results.size() == 1);
+    CHECK(dlg.m_results[0]);
+    CHECK_FALSE(AfxEndRequested());
+    CHECK(dwWorkThread != 0);
+    CHECK(dwWorkThread != ::GetCurrentThreadId());
+    CHECK(nNullMs >= 0);
+    CHECK(nNullMs < 100);
+    CHECK(nQueryMs >= 0);
+    CHECK(nQueryMs < 100);
+    CHECK(dwQuery == TRUE);
+    CHECK(bPainted);
+    CHECK(bSentClickReturned);
+    CHECK(nWakeupsHeld <= 3);
+
+    // Nothing reached a handler during the wait; afterwards all of it, in order.
+    for (const CHandled& h : dlg.m_handled) CHECK_FALSE(h.bDuringWait);
+    std::vector<CHandled> order;
+    for (const CHandled& h : dlg.m_handled) {
+        if (h.message != WM_TIMER) order.push_back(h);
+    }
+    REQUIRE(order.size() == 5);
+    CHECK(order[0].message == kTrayMessage);
+    CHECK(order[0].lParam == WM_LBUTTONDOWN);
+    CHECK(order[1].message == WM_COMMAND);
+    CHECK(LOWORD(order[1].wParam) == IDC_ADD);
+    CHECK(order[2].message == kTrayMessage);
+    CHECK(order[2].lParam == WM_RBUTTONDOWN);
+    CHECK(order[3].message == WM_COMMAND);
+    CHECK(LOWORD(order[3].wParam) == IDC_REMOVE);
+    CHECK(order[4].message == WM_CLOSE);
+    CHECK_FALSE(dlg.Handled(WM_TIMER).empty());
+}
+
+TEST_CASE("a close request ends the wait at once; the work left behind keeps its library") {
+    // Loaded only here, so that whether it stays loaded tells what FreeLibrary did.
+    REQUIRE(::GetModuleHandleA("icmp.dll") == nullptr);
+    CWin32Platform platform;
+    HMODULE hIcmp = platform.LoadLibrary("icmp.dll");
+    REQUIRE(hIcmp != nullptr);
+
+    CWaitDlg dlg(platform);
+    REQUIRE(dlg.Create());
+    HWND hDlg = Win32HwndOf(&dlg);
+    CEvent started;
+    CEvent release;
+    volatile int nRuns = 0;
+    dlg.m_nWaits = 2;
+    dlg.m_work = [&] {
+        if (++nRuns == 1) started.Set();
+        release.Wait(10000);
+    };
+    // As taskkill does it: posted to the hidden main window while the request waits.
+    CHelper helper([&] {
+        if (started.Wait(5000)) ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
+    });
+    REQUIRE(helper.Started());
+    ::PostMessageA(hDlg, kStartWait, 0, 0);
+    CHECK(RunMainLoop(dlg) == 0);
+    helper.Join();
+
+    // The work still runs: the library stays, until nothing of it runs any more. (Checked
+    // first: the work uses this case's locals until it is released.)
+    CHECK(Win32RunningWaits() == 1);
+    platform.FreeLibrary(hIcmp);
+    CHECK(::GetModuleHandleA("icmp.dll") == hIcmp);
+    release.Set();
+    for (int n = 0; n < 200 && Win32RunningWaits() != 0; ++n) ::Sleep(5);
+    CHECK(Win32RunningWaits() == 0);
+    platform.FreeLibrary(hIcmp);
+    CHECK(::GetModuleHandleA("icmp.dll") == nullptr);
+
+    // The wait gave up at once, and the next one did not run its work; the close came after.
+    CHECK(dlg.m_results == std::vector<bool>{false, false});
+    CHECK(dlg.m_dwWaitMs < 1000);
+    CHECK(nRuns == 1);
+    CHECK(dlg.m_bEndRequestedAfter);
+    CHECK(AfxEndRequested());
+    const std::vector<CHandled> closes = dlg.Handled(WM_CLOSE);
+    CHECK(closes.size() == 1);
+    for (const CHandled& h : closes) CHECK_FALSE(h.bDuringWait);
+    CHECK(dlg.m_bClosed);
+}
+
+TEST_CASE("the end of the session closes the main window before it is answered") {
+    CWin32Platform platform;
+    CWaitDlg dlg(platform);
+    REQUIRE(dlg.Create());
+    HWND hDlg = Win32HwndOf(&dlg);
+    long nQueryMs = -1;
+    long nEndMs = -1;
+    DWORD_PTR dwQuery = 0;
+    bool bClosedWhenAnswered = false;
+    CHelper helper([&] {
+        // The loop runs once the dialog answers.
+        DWORD_PTR dwResult = 0;
+        for (int n = 0; n < 100 && AnswerMs(hDlg, WM_NULL, 0, dwResult) < 0; ++n) ::Sleep(10);
+        nQueryMs = AnswerMs(hDlg, WM_QUERYENDSESSION, 0, dwQuery);
+        nEndMs = AnswerMs(hDlg, WM_ENDSESSION, TRUE, dwResult);
+        bClosedWhenAnswered = dlg.m_bClosed;
+    });
+    REQUIRE(helper.Started());
+    CHECK(RunMainLoop(dlg) == 0);
+    helper.Join();
+
+    CHECK(nQueryMs >= 0);
+    CHECK(dwQuery == TRUE);
+    CHECK(nEndMs >= 0);
+    CHECK(bClosedWhenAnswered);
+    CHECK(AfxEndRequested());
+    // A probe after that sends nothing.
+    bool bRan = false;
+    CHECK_FALSE(AfxWaitServing([&] { bRan = true; }));
+    CHECK_FALSE(bRan);
+}
