@@ -250,12 +250,14 @@ void CTestDesktop::StartupFailureBox_data() {
 void CTestDesktop::StartupFailureBox() {
     QFETCH(bool, bSignal);
     if (geteuid() != 0) QSKIP("taking the ICMP permissions away needs root");
-    // A namespace of its own where this user may open no ICMP socket of either kind: echo
-    // sockets are off and the raw-socket capability is gone.
+    // A program that may open no ICMP socket of either kind: its group is above every
+    // group allowed echo sockets here, and the raw-socket capability is gone. It stays in
+    // this namespace, so it reaches the X server and the bus by their abstract sockets; a
+    // namespace of its own could reach X only through /tmp's socket file, which an X server
+    // starting in another namespace takes over.
     CProgram program(kAnsweringList, m_pDesktop->Session(),
-                     {"unshare", "-n", "sh", "-c",
-                      "ip link set lo up && echo '1 0' >/proc/sys/net/ipv4/ping_group_range && "
-                      "exec setpriv --bounding-set -net_raw --inh-caps -net_raw \"$0\""});
+                     {"setpriv", "--regid", "3000000000", "--clear-groups", "--bounding-set",
+                      "-net_raw", "--inh-caps", "-net_raw"});
     QVERIFY(program.Started());
     const xcb_window_t box = m_pDesktop->WindowNamed("Sonar Error", 15000);
     QVERIFY2(box != XCB_NONE, qPrintable(program.Outcome()));
