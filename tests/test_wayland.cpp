@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "netns.h"
+#include "picture.h"
 #include "wire.h"
 
 namespace {
@@ -36,40 +37,15 @@ constexpr int kScreenWidth = 1024;
 constexpr int kScreenHeight = 768;
 constexpr int kBarHeight = 30;
 
-void Sleep(int nMs) { QThread::msleep(static_cast<unsigned long>(nMs)); }
-
-// The tray pictures, told apart by their colours: the waiting disc is dark green with a
-// bright sweep, the probing one the other way round, the idle one has a red badge.
-enum class EPicture { None, Idle, Waiting, Probing };
-
-const char* NameOf(EPicture picture) {
-    switch (picture) {
-        case EPicture::Idle:
-            return "idle";
-        case EPicture::Waiting:
-            return "waiting";
-        case EPicture::Probing:
-            return "probing";
-        default:
-            return "none";
-    }
-}
-
-EPicture Classify(const QImage& image) {
-    int nBright = 0, nDark = 0, nRed = 0;
+EPicture PictureOf(const QImage& image) {
+    CPictureCount count;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QRgb pixel = image.pixel(x, y);
-            const int r = qRed(pixel), g = qGreen(pixel), b = qBlue(pixel);
-            if (r < 100 && b < 100 && g > 200) ++nBright;
-            if (r < 70 && b < 70 && g > 90 && g < 170) ++nDark;
-            if (r > 180 && g < 90 && b < 90) ++nRed;
+            count.Add(qRed(pixel), qGreen(pixel), qBlue(pixel), QPoint(x, y));
         }
     }
-    if (nRed > 4) return EPicture::Idle;
-    if (nBright > 2 * nDark) return EPicture::Probing;
-    if (nDark > 2 * nBright) return EPicture::Waiting;
-    return EPicture::None;
+    return count.Picture();
 }
 
 // The command run as the session's user.
@@ -199,7 +175,7 @@ public:
     }
     EPicture Picture(const QRect& icon) {
         const QImage image = Screen(icon);
-        return image.isNull() ? EPicture::None : Classify(image);
+        return image.isNull() ? EPicture::None : PictureOf(image);
     }
     // The picture the icon shows once it settles on the wanted one, or the last one seen.
     EPicture PictureWithin(const QRect& icon, EPicture wanted, int nTimeoutMs) {
