@@ -2,7 +2,8 @@
 // per call, so a shell script can drive the real program under Wine.
 //
 //   qvdriver [--exe NAME] [--caption TEXT] ACTION [ARGS]
-//     wait              until the dialog exists (hidden while the program sits in the tray)
+//     wait              until the dialog exists and has initialised itself (hidden while the
+//                       program sits in the tray): a click before then would find no icon
 //     tray-click        a left click on the tray icon, reported to the dialog as the shell does
 //     wait-visible      until the dialog is shown
 //     wait-hidden       until the dialog is hidden again
@@ -39,12 +40,15 @@
 
 namespace {
 
-const char* g_pszCaption = "Quorvane by Harrowbecks Software, Inc.";
+const char kMainCaption[] = "Quorvane by Harrowbecks Software, Inc.";
+const char* g_pszCaption = kMainCaption;
 const char kDialogClass[] = "#32770";
 // The tray icon's callback: message, icon id, and the mouse message as lParam.
 const UINT kTrayMessage = WM_APP + 100;
 const WPARAM kTrayIconId = 128;
 const DWORD kWaitMs = 15000;
+// The delay's field.
+const int kDelayId = 1000;
 const DWORD kPollMs = 50;
 const UINT kSendTimeoutMs = 5000;
 UINT g_nTimeoutMs = kSendTimeoutMs;
@@ -233,10 +237,20 @@ int main(int argc, char** argv) {
     std::string strWhy;
     HWND hwnd = FindDialog(pszImage, strWhy);
     if (strAction == "wait" && nArgs == 0) {
-        for (DWORD dwStart = GetTickCount(); hwnd == nullptr; Sleep(kPollMs)) {
+        // The main dialog's window exists from the start of its creation, its tray icon only
+        // once it has initialised, which is when its fields have their values (the delay is
+        // never empty then).
+        const bool bMain = g_pszCaption == kMainCaption;
+        DWORD_PTR dwLength = 0;
+        for (DWORD dwStart = GetTickCount();
+             hwnd == nullptr ||
+             (bMain && !(Send(GetDlgItem(hwnd, kDelayId), WM_GETTEXTLENGTH, 0, 0, dwLength) &&
+                         dwLength > 0));
+             Sleep(kPollMs)) {
             if (GetTickCount() - dwStart >= kWaitMs)
-                return Fail(strWhy + " after " + std::to_string(kWaitMs / 1000) + " s");
-            hwnd = FindDialog(pszImage, strWhy);
+                return Fail((hwnd == nullptr ? strWhy : "the dialog has not initialised") +
+                            " after " + std::to_string(kWaitMs / 1000) + " s");
+            if (hwnd == nullptr) hwnd = FindDialog(pszImage, strWhy);
         }
         return 0;
     }
