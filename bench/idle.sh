@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Usage: bench/idle.sh [SECONDS]   (after scripts/build.sh release)
+# Usage: bench/idle.sh [SECONDS] [xembed|bus]   (after scripts/build.sh release)
 # Idle cost and memory of Quorvane waiting between ticks (delay 3600, so no tick comes),
 # against the smallest Qt tray program: system calls counted by strace over SECONDS
-# (default 30) and peak resident memory. Both run under one Xvfb with a tray host, inside a
-# loopback-only network namespace.
+# (default 30) and peak resident memory. Both run under one Xvfb with a tray host: an XEmbed
+# one (trayer, the default) or one that reads the icon from the session bus (LXQt's panel,
+# with a session bus of its own). Quorvane runs inside a loopback-only network namespace, so
+# it reaches X and the bus by their socket files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-build=${QV_BUILD:-build/release}
+host=${2:-xembed}
+build=$(readlink -f "${QV_BUILD:-build/release}")
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -15,13 +18,26 @@ printf '3600\r\n0\r\n0\r\n127.0.0.1\r\n127.0.0.2\r\n' >"$work/Quorvane.Lst"
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 sleep 1
-DISPLAY=$display trayer --edge top --align right >/dev/null 2>&1 &
-sleep 1
+session=()
+if [[ "$host" == bus ]]; then
+    mkdir -p "$work/home/.config/lxqt"
+    printf '[General]\n__userfile__=true\npanels=panel1\n\n[panel1]\nplugins=sni\n\n[sni]\ntype=statusnotifier\n' \
+        >"$work/home/.config/lxqt/panel.conf"
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" >/dev/null 2>&1 &
+    sleep 1
+    session=(env "DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus")
+    DISPLAY=$display HOME=$work/home XDG_CONFIG_HOME=$work/home/.config NO_AT_BRIDGE=1 \
+        "${session[@]}" lxqt-panel >/dev/null 2>&1 &
+    sleep 3
+else
+    DISPLAY=$display trayer --edge top --align right >/dev/null 2>&1 &
+    sleep 1
+fi
 
 measure() {  # name command...
     local name=$1
     shift
-    (cd "$work" && DISPLAY=$display exec "$@") >/dev/null 2>&1 &
+    (cd "$work" && DISPLAY=$display exec "${session[@]}" "$@") >/dev/null 2>&1 &
     local pid=$!
     sleep 3  # start-up is not idle
     strace -f -c -o "$work/$name.strace" -p "$pid" >/dev/null 2>&1 &
@@ -39,7 +55,7 @@ measure() {  # name command...
     echo "$rss" >"$work/$name.rss"
 }
 
-measure quorvane "$PWD/scripts/in-netns.sh" "$PWD/$build/app/quorvane"
-measure minimal-tray "$PWD/$build/bench/minimal_tray"
+measure quorvane "$PWD/scripts/in-netns.sh" "$build/app/quorvane"
+measure minimal-tray "$build/bench/minimal_tray"
 awk -v a="$(cat "$work/quorvane.rss")" -v b="$(cat "$work/minimal-tray.rss")" \
     'BEGIN {printf "peak RSS ratio quorvane / minimal tray: %.2f\n", a / b}'
