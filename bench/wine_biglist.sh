@@ -37,17 +37,22 @@ make_list() {
 
 # Sets result to the milliseconds from the program's start until its dialog answers WM_NULL,
 # with the list file LIST; "-" when that takes more than 120 s.
+# Each run under an image name of its own: a window of the run before that is still going
+# away cannot answer for it.
+runs=0
 time_start() {
-    local list=$1 start
+    local list=$1 start exe
+    runs=$((runs + 1))
+    exe=quorvane-$runs.exe
     rm -rf "$work/run" && mkdir "$work/run"
     cp "$list" "$work/run/Quorvane.Lst"
-    cp "$quorvane" "$work/run/quorvane.exe"
+    cp "$quorvane" "$work/run/$exe"
     start=$(now_ms)
-    (cd "$work/run" && exec timeout -k 5 150 wine quorvane.exe </dev/null >/dev/null 2>&1) &
+    (cd "$work/run" && exec timeout -k 5 150 wine "$exe" </dev/null >/dev/null 2>&1) &
     pid=$!
     result="-"
     while (($(now_ms) - start < 120000)); do
-        if timeout -k 5 30 wine "$driver" --exe quorvane.exe --timeout 100 answer null \
+        if timeout -k 5 30 wine "$driver" --exe "$exe" --timeout 100 answer null \
             </dev/null >/dev/null 2>&1; then
             result=$(($(now_ms) - start))
             break
