@@ -6,7 +6,9 @@
 
 #include <doctest/doctest.h>
 
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "contractdriver.h"
 #include "fakeplatform.h"
@@ -223,6 +225,43 @@ TEST_CASE("the list control shows the entries in the framework's order") {
     REQUIRE(other.Create());
     REQUIRE(other.UpdateData(FALSE));
     CHECK(NativeListEntries(other, IDC_SERVER_LIST) == std::vector<CString>{"A", "b"});
+}
+
+TEST_CASE("a list of 200,000 entries reaches the control whole, in the framework's order") {
+    CContract t;
+    REQUIRE(t.m_dlg.UpdateData(FALSE));
+    CListBox& list = t.m_dlg.m_lbServers;
+    list.AddString("srv0100000");
+    // Numbered entries in a scrambled order, every other one in capitals: ignoring case, the
+    // order is the numbers'.
+    constexpr int kCount = 200000;
+    auto name = [](int n) {
+        char text[16];
+        std::snprintf(text, sizeof text, n % 2 == 0 ? "srv%07d" : "SRV%07d", n);
+        return CString(text);
+    };
+    std::vector<CString> texts;
+    for (int i = 0; i < kCount; ++i) {
+        const int n = static_cast<int>((static_cast<long long>(i) * 7919 + 13) % kCount);
+        if (n != 100000) texts.push_back(name(n));
+    }
+    list.AddStrings(texts);
+    std::vector<CString> expected;
+    for (int n = 0; n < kCount; ++n) expected.push_back(name(n));
+    CHECK(list.GetCount() == kCount);
+    CHECK((NativeListEntries(t.m_dlg, IDC_SERVER_LIST) == expected));
+
+    // The control goes on mirroring single changes after the bulk load.
+    CHECK(list.AddString("SRV0099999a") == 100000);
+    REQUIRE(list.DeleteString(0) == kCount);
+    const std::vector<CString> native = NativeListEntries(t.m_dlg, IDC_SERVER_LIST);
+    REQUIRE(native.size() == static_cast<std::size_t>(kCount));
+    CHECK(native.front() == name(1));
+    CHECK(native[99998] == name(99999));
+    CHECK(native[99999] == "SRV0099999a");
+    CHECK(native.back() == name(kCount - 1));
+    UserSelects(t.m_dlg, IDC_SERVER_LIST, kCount - 1);
+    CHECK(list.GetCurSel() == kCount - 1);
 }
 
 TEST_CASE("the keys and clicks a dialog user knows reach the commands") {

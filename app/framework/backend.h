@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "framework/wintypes.h"
 
@@ -45,6 +46,12 @@ public:
     virtual void ListInsert(int id, int nIndex, const CString& text) = 0;
     virtual void ListDelete(int id, int nIndex) = 0;
     virtual void ListReset(int id) = 0;
+    // The whole list at once, in the order given, in place of what the control showed.
+    virtual void ListAssign(int id, const std::vector<CString>& entries) {
+        ListReset(id);
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            ListInsert(id, static_cast<int>(i), entries[i]);
+    }
     virtual int ListGetCurSel(int id) const = 0;
     virtual void ListSetCurSel(int id, int nIndex) = 0;
 };

@@ -23,9 +23,7 @@ int CompareNoCase(const CString& a, const CString& b) {
 void CListBox::OnAttached() {
     CWndImpl* impl = Impl();
     if (impl == nullptr || !impl->HasItem(m_nID)) return;
-    impl->ListReset(m_nID);
-    for (std::size_t i = 0; i < m_entries.size(); ++i)
-        impl->ListInsert(m_nID, static_cast<int>(i), m_entries[i]);
+    impl->ListAssign(m_nID, m_entries);
 }
 
 int CListBox::AddString(const CString& text) {

@@ -1,5 +1,6 @@
 // The system services on Windows that need no window: the program's name, library loading,
-// Winsock. The window-bound ones are in win32shell.cpp, the files in win32files.cpp.
+// Winsock. The window-bound ones are in win32shell.cpp, the files in win32files.cpp; the
+// system DLLs come from the system directory only (win32syslib.cpp).
 
 #include "win32/win32platform.h"
 
@@ -7,11 +8,18 @@
 #include <vector>
 
 #include "framework/win32/win32loop.h"
+#include "win32/win32syslib.h"
 
 CWin32Platform::CWin32Platform() = default;
 
 CWin32Platform::~CWin32Platform() {
-    if (m_bSocketsStarted) WSACleanup();
+    if (m_bSocketsStarted) m_pfnWSACleanup();
+    if (m_hWinsock != nullptr) ::FreeLibrary(m_hWinsock);
+    if (m_hSound != nullptr) {
+        // A clip still playing runs the library's code.
+        m_pfnPlaySound(nullptr, nullptr, 0);
+        ::FreeLibrary(m_hSound);
+    }
 }
 
 CString CWin32Platform::GetAppName() const {
@@ -34,8 +42,8 @@ CString CWin32Platform::GetAppName() const {
 }
 
 HMODULE CWin32Platform::LoadLibrary(const char* name) {
-    if (name == nullptr) return nullptr;
-    return LoadLibraryA(name);
+    // The program loads only the system's own libraries (ICMP.DLL).
+    return Win32LoadSystemLibrary(name);
 }
 
 void* CWin32Platform::GetProcAddress(HMODULE module, const char* name) {
@@ -49,14 +57,42 @@ void CWin32Platform::FreeLibrary(HMODULE module) {
     if (module != nullptr && Win32RunningWaits() == 0) ::FreeLibrary(module);
 }
 
+bool CWin32Platform::BindWinsock() {
+    if (m_hWinsock != nullptr) return true;
+    HMODULE hModule = Win32LoadSystemLibrary("ws2_32.dll");
+    if (!Win32BindEntry(hModule, "WSAStartup", m_pfnWSAStartup) ||
+        !Win32BindEntry(hModule, "WSACleanup", m_pfnWSACleanup) ||
+        !Win32BindEntry(hModule, "gethostbyname", m_pfnGetHostByName)) {
+        m_pfnWSAStartup = nullptr;
+        m_pfnWSACleanup = nullptr;
+        m_pfnGetHostByName = nullptr;
+        if (hModule != nullptr) ::FreeLibrary(hModule);
+        return false;
+    }
+    m_hWinsock = hModule;
+    return true;
+}
+
+bool CWin32Platform::BindSound() {
+    if (m_hSound != nullptr) return true;
+    HMODULE hModule = Win32LoadSystemLibrary("winmm.dll");
+    if (!Win32BindEntry(hModule, "PlaySoundA", m_pfnPlaySound)) {
+        if (hModule != nullptr) ::FreeLibrary(hModule);
+        return false;
+    }
+    m_hSound = hModule;
+    return true;
+}
+
 BOOL CWin32Platform::SocketInit() {
     // Each successful start-up needs its own cleanup: started once, kept till the end.
     if (m_bSocketsStarted) return TRUE;
+    if (!BindWinsock()) return FALSE;
     WSADATA data{};
-    if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return FALSE;
+    if (m_pfnWSAStartup(MAKEWORD(1, 1), &data) != 0) return FALSE;
     // A layer that offers only something else has still counted the start-up.
     if (data.wVersion != MAKEWORD(1, 1)) {
-        WSACleanup();
+        m_pfnWSACleanup();
         return FALSE;
     }
     m_bSocketsStarted = true;
@@ -65,8 +101,9 @@ BOOL CWin32Platform::SocketInit() {
 
 std::optional<std::uint32_t> CWin32Platform::GetHostByName(const CString& name) {
     // A NUL would end the name early: a different name would be looked up.
-    if (name.empty() || name.find('\0') != CString::npos) return {};
-    const hostent* host = gethostbyname(name.c_str());
+    if (name.empty() || name.find('\0') != CString::npos || m_pfnGetHostByName == nullptr)
+        return {};
+    const hostent* host = m_pfnGetHostByName(name.c_str());
     if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
         host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
         return {};

@@ -44,7 +44,17 @@ private:
                                            UINT_PTR uIdSubclass, DWORD_PTR dwRefData);
     void KeepTrayRecord(DWORD message, const NOTIFYICONDATAA& record);
 
+    // Winsock and the sound, loaded from the system directory when first needed.
+    bool BindWinsock();
+    bool BindSound();
+
+    HMODULE m_hWinsock = nullptr;
+    decltype(&::WSAStartup) m_pfnWSAStartup = nullptr;
+    decltype(&::WSACleanup) m_pfnWSACleanup = nullptr;
+    decltype(&::gethostbyname) m_pfnGetHostByName = nullptr;
     bool m_bSocketsStarted = false;
+    HMODULE m_hSound = nullptr;
+    decltype(&::PlaySoundA) m_pfnPlaySound = nullptr;
     NOTIFYICONDATAA m_trayRecord{};  // hWnd null while there is no icon
     UINT m_uTaskbarCreated = 0;
 };

@@ -87,7 +87,8 @@ void CWin32Platform::DestroyIcon(HICON icon) {
 }
 
 BOOL CWin32Platform::PlaySound(const char* name, DWORD flags) {
-    return ::PlaySoundA(name, Win32Instance(), flags);
+    if (!BindSound()) return FALSE;
+    return m_pfnPlaySound(name, Win32Instance(), flags);
 }
 
 int CWin32Platform::MessageBox(CWnd* owner, const CString& text, const CString& caption,
