@@ -4,7 +4,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "win32/win32path.h"
 #include "win32/win32platform.h"
+
+// After the system's headers, which the platform's header brings in first.
+// clang-format off
+#include <aclapi.h>
+// clang-format on
 
 namespace {
 
@@ -108,6 +114,63 @@ CString TempSuffix(unsigned attempt) {
 
 constexpr unsigned kMaxTempAttempts = 100;
 
+// What the user may have set on the list and a save keeps.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// One rename, through to the disk before it returns: the old list or the new one, never
+// neither.
+int MoveInPlace(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : LastError();
+}
+
+// A security descriptor whose only entry grants the current user everything: the file it
+// makes is nobody else's to read, whatever its folder would pass on.
+class COwnerOnly {
+public:
+    // 0 or the system's error.
+    int Build() {
+        HANDLE hToken = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) return LastError();
+        DWORD size = 0;
+        GetTokenInformation(hToken, TokenUser, nullptr, 0, &size);
+        m_user.resize(size);
+        const bool bGot =
+            size > 0 && GetTokenInformation(hToken, TokenUser, m_user.data(), size, &size);
+        const int error = bGot ? 0 : LastError();
+        CloseHandle(hToken);
+        if (!bGot) return error != 0 ? error : ERROR_INVALID_SID;
+        PSID sid = reinterpret_cast<TOKEN_USER*>(m_user.data())->User.Sid;
+        m_acl.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+        auto* acl = reinterpret_cast<ACL*>(m_acl.data());
+        if (!InitializeAcl(acl, static_cast<DWORD>(m_acl.size()), ACL_REVISION) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid) ||
+            !InitializeSecurityDescriptor(&m_descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&m_descriptor, TRUE, acl, FALSE) ||
+            // Protected: the folder's inheritable entries are not added to it.
+            !SetSecurityDescriptorControl(&m_descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+            return LastError();
+        return 0;
+    }
+    SECURITY_ATTRIBUTES Attributes() {
+        return SECURITY_ATTRIBUTES{sizeof(SECURITY_ATTRIBUTES), &m_descriptor, FALSE};
+    }
+
+private:
+    std::vector<unsigned char> m_user;
+    std::vector<unsigned char> m_acl;
+    SECURITY_DESCRIPTOR m_descriptor{};
+};
+
+// Where a link at path that leads to nothing would lead, in target; path itself when it is
+// no link. 0 or the system's error.
+int DanglingLinkTarget(const CString& path, CString& target) {
+    target = path;
+    return 0;
+}
+
 }  // namespace
 
 std::unique_ptr<CPlatformFile> CWin32Platform::OpenFile(const CString& path, FileMode mode,
@@ -115,17 +178,23 @@ std::unique_ptr<CPlatformFile> CWin32Platform::OpenFile(const CString& path, Fil
     const bool bRead = mode == FileMode::Read;
     // No sharing: while the list is read or written, no other program changes it under us.
     const HANDLE hFile =
-        CreateFileA(path.c_str(), bRead ? GENERIC_READ : GENERIC_WRITE, 0, nullptr,
+        CreateFileW(SystemPath(path).c_str(), bRead ? GENERIC_READ : GENERIC_WRITE, 0, nullptr,
                     bRead ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return Adopt(hFile, error);
 }
 
 std::unique_ptr<CPlatformFile> CWin32Platform::CreateTempFile(const CString& pathPrefix,
                                                               CString& path, int& error) {
+    COwnerOnly security;
+    if (const int refused = security.Build()) {
+        error = refused;
+        return nullptr;
+    }
     for (unsigned attempt = 0; attempt < kMaxTempAttempts; ++attempt) {
         const CString candidate = pathPrefix + TempSuffix(attempt);
-        const HANDLE hFile = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr);
+        SECURITY_ATTRIBUTES attributes = security.Attributes();
+        const HANDLE hFile = CreateFileW(SystemPath(candidate).c_str(), GENERIC_WRITE, 0,
+                                         &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
         auto file = Adopt(hFile, error);
         if (file) path = candidate;
@@ -136,30 +205,89 @@ std::unique_ptr<CPlatformFile> CWin32Platform::CreateTempFile(const CString& pat
 }
 
 int CWin32Platform::ResolveSavePath(const CString& path, CString& target) {
-    // The list is saved where it is: a link on Windows is none of the program's business.
     target = path;
+    // Opened as the system follows it, links and all (a directory too, so it can be
+    // refused later with the right error); the handle's final name is where the text goes.
+    const HANDLE hFile = CreateFileW(SystemPath(path).c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // Nothing there yet: the save creates it. A link that leads nowhere is followed too.
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return DanglingLinkTarget(path, target);
+        return static_cast<int>(error);
+    }
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD size = 0;
+    for (;;) {
+        size = GetFinalPathNameByHandleW(hFile, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        // The answer is the size needed, its terminator included, whenever it does not fit.
+        if (size == 0 || size < buffer.size()) break;
+        buffer.resize(size);
+    }
+    const DWORD error = size == 0 ? GetLastError() : NO_ERROR;
+    CloseHandle(hFile);
+    if (error != NO_ERROR) return static_cast<int>(error);
+    target = ReadablePath(std::wstring(buffer.data(), size));
     return 0;
 }
 
 int CWin32Platform::ReplaceFile(const CString& from, const CString& to) {
-    // One rename, through to the disk before it returns: the old list or the new one, never
-    // neither.
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? 0
-               : LastError();
+    const std::wstring source = SystemPath(from);
+    const std::wstring destination = SystemPath(to);
+    const DWORD attributes = GetFileAttributesW(destination.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) return static_cast<int>(error);
+        // A new list gets what any new file in its folder gets, not the private rights it
+        // was written under. The text is whole either way: a refusal leaves it private.
+        ACL empty{};
+        if (InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
+            SetNamedSecurityInfoW(const_cast<wchar_t*>(source.c_str()), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &empty, nullptr);
+        return MoveInPlace(source, destination);
+    }
+    // Read-only is the user's word that the list stays as it is.
+    if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        return ERROR_ACCESS_DENIED;
+    // The old file's attributes, rights and owner go to the new text: ReplaceFileW keeps
+    // them, one rename would drop them.
+    if (!::ReplaceFileW(destination.c_str(), source.c_str(), nullptr, 0, nullptr, nullptr)) {
+        const DWORD error = GetLastError();
+        // The old file is gone and the new one is still under its temporary name: finish.
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) return MoveInPlace(source, destination);
+        // File systems that cannot do it (FAT, some shares) still rename.
+        if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+            error == ERROR_INVALID_PARAMETER) {
+            if (const int moved = MoveInPlace(source, destination)) return moved;
+        } else {
+            return static_cast<int>(error);
+        }
+    }
+    // Not every system carries the attributes over: what the user set is set again, and the
+    // text is marked changed for backups. The text is in place whatever this answers.
+    const DWORD kept = (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD now = GetFileAttributesW(destination.c_str());
+    if (now != INVALID_FILE_ATTRIBUTES &&
+        (now & (kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE)) != kept)
+        SetFileAttributesW(destination.c_str(), (now & ~kKeptAttributes) | kept);
+    return 0;
 }
 
 int CWin32Platform::DeleteFile(const CString& path) {
-    return DeleteFileA(path.c_str()) ? 0 : LastError();
+    return DeleteFileW(SystemPath(path).c_str()) ? 0 : LastError();
 }
 
 CString CWin32Platform::GetCurrentDirectory() {
     // Grows until the path fits: the answer is the size needed whenever it does not.
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD size = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+        const DWORD size = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
         if (size == 0) return {};
-        if (size < buffer.size()) return CString(buffer.data(), size);
+        if (size < buffer.size()) return ReadablePath(std::wstring(buffer.data(), size));
         buffer.resize(size);
     }
 }
