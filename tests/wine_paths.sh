@@ -112,12 +112,25 @@ for case in "jp:$tmp/日本語" "el:$tmp/Ελληνικά" "long:$long"; do
     name=${case%%:*} dir=${case#*:}
     mkdir -p "$dir"
     printf "$before" >"$dir/Quorvane.Lst"
+    # Wine keeps a file's rights as its Unix permissions: a save keeps these, a private list's
+    # and one others may read.
+    mode=644
+    [[ $name != el ]] || mode=600
+    chmod "$mode" "$dir/Quorvane.Lst"
     start "$name" "$dir" || continue
     if load_and_save "$name"; then
         drive --exe "quorvane-$name.exe" wait-hidden || fail "$name: the dialog stayed open after OK"
         cmp -s "$tmp/after.lst" "$dir/Quorvane.Lst" ||
             fail "$name: OK left the list file as: $(od -c "$dir/Quorvane.Lst" | head -3)"
         only "$name" "$dir" "Quorvane.Lst "
+        # Wine's ReplaceFileW keeps the new file's rights rather than the old one's (Windows
+        # keeps the old ones): the private ones it was written under, which Wine's Unix form
+        # opens to the group for reading. What must hold anyway: the group gains no write, the
+        # others nothing.
+        now=$(stat -c %a "$dir/Quorvane.Lst")
+        [[ "$now" == "$mode" ]] || note+=" $name: $mode to $now;"
+        ((((8#$now & ~8#$mode) & 8#027) == 0)) ||
+            fail "$name: the list's permissions went from $mode to $now"
     fi
     stop "$name"
 done
@@ -188,6 +201,7 @@ elif start hidden "$tmp/hidden"; then
     stop hidden
 fi
 
+[[ -z "${note:-}" ]] || echo "wine_paths: note: Wine did not carry the list's permissions over:$note"
 if ((status == 0)); then
     echo "wine_paths: all checks passed"
 fi
