@@ -510,6 +510,10 @@ TEST_CASE_FIXTURE(CFilesFixture, "folders in any script and of any length hold a
         CString target;
         CHECK(m_platform.ResolveSavePath(list, target) == 0);
         CHECK(target == list);
+        // Found under another spelling, it keeps the one it was asked by.
+        const CString upper = m_platform.JoinPath(dir, "QUORVANE.LST");
+        CHECK(m_platform.ResolveSavePath(upper, target) == 0);
+        CHECK(target == upper);
         CHECK(m_platform.DeleteFile(list) == 0);
         CHECK(Attributes(list) == INVALID_FILE_ATTRIBUTES);
     }

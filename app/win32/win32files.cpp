@@ -317,7 +317,12 @@ int CWin32Platform::ResolveSavePath(const CString& path, CString& target) {
             return 0;
     }
     if (error != NO_ERROR) return static_cast<int>(error);
-    target = ReadablePath(std::wstring(buffer.data(), size));
+    const CString found = ReadablePath(std::wstring(buffer.data(), size));
+    // The same file spelt otherwise (letter case) keeps the spelling the user knows.
+    const std::wstring asGiven = Utf8ToWide(path), asFound = Utf8ToWide(found);
+    if (CompareStringOrdinal(asGiven.c_str(), static_cast<int>(asGiven.size()), asFound.c_str(),
+                             static_cast<int>(asFound.size()), TRUE) != CSTR_EQUAL)
+        target = found;
     return 0;
 }
 
