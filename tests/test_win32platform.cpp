@@ -4,16 +4,19 @@
 
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "icmplib.h"
 #include "keepalivedlg.h"
 #include "resource.h"
+#include "win32/win32path.h"
 #include "win32/win32platform.h"
 
 // After the sockets header, which the program's headers bring in first.
 // clang-format off
+#include <aclapi.h>
 #include <iphlpapi.h>
 // clang-format on
 
@@ -110,21 +113,22 @@ private:
     HANDLE m_h;
 };
 
+// Wide, as the tests leave folders in any script and of any length.
 void RemoveTree(const CString& dir) {
-    WIN32_FIND_DATAA data;
-    const HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW(SystemPath(dir + "\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            const CString name = data.cFileName;
+            const CString name = WideToUtf8(data.cFileName);
             if (name == "." || name == "..") continue;
             if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
                 RemoveTree(dir + "\\" + name);
             else
-                DeleteFileA((dir + "\\" + name).c_str());
-        } while (FindNextFileA(find, &data));
+                DeleteFileW(SystemPath(dir + "\\" + name).c_str());
+        } while (FindNextFileW(find, &data));
         FindClose(find);
     }
-    RemoveDirectoryA(dir.c_str());
+    RemoveDirectoryW(SystemPath(dir).c_str());
 }
 
 // A fresh directory of the test's own under the system's temporary one, the working
@@ -428,4 +432,239 @@ TEST_CASE_FIXTURE(CFilesFixture, "a list held open elsewhere keeps its text, and
     CHECK(m_platform.m_boxes[0].find(list) != CString::npos);
     CHECK(ReadAll(list) == "45\r\n0\r\n0\r\n10.0.0.1\r\n");
     CHECK(Entries() == std::vector<CString>{"Quorvane.Lst"});
+}
+
+namespace {
+
+// A folder in the fixture's own, made through the wide functions; nested ones level by level.
+CString MakeFolders(const CString& base, const std::vector<CString>& names) {
+    CString dir = base;
+    for (const CString& name : names) {
+        dir += "\\" + name;
+        REQUIRE_MESSAGE(CreateDirectoryW(SystemPath(dir).c_str(), nullptr), dir);
+    }
+    return dir;
+}
+
+DWORD Attributes(const CString& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
+
+// The file's text, read through the platform.
+CString Contents(CPlatform& platform, const CString& path) {
+    int error = 0;
+    auto file = platform.OpenFile(path, FileMode::Read, error);
+    if (!file) return "<cannot open: " + std::to_string(error) + ">";
+    CString text(4096, '\0');
+    std::size_t got = 0;
+    if (file->Read(&text[0], text.size(), got) != 0) return "<cannot read>";
+    text.resize(got);
+    return text;
+}
+
+// Written through the platform's temporary file and put in place as a save does.
+int Save(CPlatform& platform, const CString& path, const CString& text) {
+    int error = 0;
+    CString temp;
+    auto file = platform.CreateTempFile(path + ".", temp, error);
+    if (!file) return error;
+    if (const int failed = file->Write(text.data(), text.size())) return failed;
+    if (const int failed = file->Close()) return failed;
+    const int replaced = platform.ReplaceFile(temp, path);
+    if (replaced != 0) platform.DeleteFile(temp);
+    return replaced;
+}
+
+// The folder of the nested names 300 characters long from base.
+std::vector<CString> LongNames(const CString& base) {
+    std::vector<CString> names;
+    std::size_t length = base.size();
+    while (length < 300) {
+        names.push_back(CString(std::min<std::size_t>(40, 300 - length), 'q'));
+        length += names.back().size() + 1;
+    }
+    return names;
+}
+
+}  // namespace
+
+TEST_CASE_FIXTURE(CFilesFixture, "folders in any script and of any length hold a list") {
+    const CString japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";
+    const CString greek = "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC";
+    for (const auto& names :
+         {std::vector<CString>{japanese}, std::vector<CString>{greek}, LongNames(m_strDir)}) {
+        const CString dir = MakeFolders(m_strDir, names);
+        const CString list = m_platform.JoinPath(dir, "Quorvane.Lst");
+        CAPTURE(list);
+        CHECK(list.size() >= (names.size() > 1 ? 300u : 0u));
+        // Read and written directly, and saved as OK saves, over nothing and over a list.
+        int error = 0;
+        auto file = m_platform.OpenFile(list, FileMode::CreateWrite, error);
+        REQUIRE(file);
+        CHECK(file->Write("17\r\n", 4) == 0);
+        CHECK(file->Close() == 0);
+        file.reset();
+        CHECK(Contents(m_platform, list) == "17\r\n");
+        CHECK(m_platform.DeleteFile(list) == 0);
+        CHECK(Save(m_platform, list, "new") == 0);
+        CHECK(Save(m_platform, list, "again") == 0);
+        CHECK(Contents(m_platform, list) == "again");
+        CString target;
+        CHECK(m_platform.ResolveSavePath(list, target) == 0);
+        CHECK(target == list);
+        // Found under another spelling, it keeps the one it was asked by.
+        const CString upper = m_platform.JoinPath(dir, "QUORVANE.LST");
+        CHECK(m_platform.ResolveSavePath(upper, target) == 0);
+        CHECK(target == upper);
+        CHECK(m_platform.DeleteFile(list) == 0);
+        CHECK(Attributes(list) == INVALID_FILE_ATTRIBUTES);
+    }
+
+    // As the working directory: the dialog loads and saves there, and names it readably.
+    const CString dir = m_strDir + "\\" + japanese;
+    REQUIRE(SetCurrentDirectoryW(SystemPath(dir).c_str()));
+    CHECK(m_platform.GetCurrentDirectory() == dir);
+    SaveWithOk();
+    CHECK(m_platform.m_boxes.empty());
+    CHECK(Contents(m_platform, dir + "\\Quorvane.Lst") == "17\r\n0\r\n0\r\n127.0.0.1\r\n");
+    CIcmpLibrary icmp;
+    CKeepAliveDlg dlg(m_platform, icmp);
+    REQUIRE(dlg.Create());
+    CHECK(dlg.m_strListPath == dir + "\\Quorvane.Lst");
+    CHECK(dlg.m_nDelay == 17);
+    dlg.DestroyWindow();
+    // A box that names the file names it as the user reads it, in any script.
+    SetFileAttributesW(SystemPath(dir + "\\Quorvane.Lst").c_str(), FILE_ATTRIBUTE_READONLY);
+    SaveWithOk();
+    REQUIRE(m_platform.m_boxes.size() == 1);
+    CHECK(m_platform.m_boxes[0] == "Access to " + dir + "\\Quorvane.Lst was denied.");
+    SetFileAttributesW(SystemPath(dir + "\\Quorvane.Lst").c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(SystemPath(dir + "\\Quorvane.Lst").c_str());
+    SetCurrentDirectoryA(m_strDir.c_str());
+    RemoveDirectoryW(SystemPath(dir).c_str());
+}
+
+TEST_CASE_FIXTURE(CFilesFixture, "a save keeps the list's attributes; a read-only list stays") {
+    const CString list = Path("Quorvane.Lst");
+    WriteAll(list, "old");
+    SUBCASE("hidden and system stay, and the new text is marked for backup") {
+        REQUIRE(SetFileAttributesW(SystemPath(list).c_str(),
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+        const DWORD set = Attributes(list);
+        if ((set & FILE_ATTRIBUTE_SYSTEM) == 0) {
+            MESSAGE("skipped: this file system keeps no attributes for Wine (" << set << ")");
+            return;
+        }
+        CHECK(Save(m_platform, list, "new") == 0);
+        CHECK(ReadAll(list) == "new");
+        const DWORD now = Attributes(list);
+        CHECK((now & FILE_ATTRIBUTE_HIDDEN) != 0);
+        CHECK((now & FILE_ATTRIBUTE_SYSTEM) != 0);
+        CHECK((now & FILE_ATTRIBUTE_ARCHIVE) != 0);
+        SetFileAttributesW(SystemPath(list).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    SUBCASE("read-only: refused, the text and the attribute as they were") {
+        REQUIRE(SetFileAttributesW(SystemPath(list).c_str(), FILE_ATTRIBUTE_READONLY));
+        CHECK(Save(m_platform, list, "new") == ERROR_ACCESS_DENIED);
+        CHECK(ReadAll(list) == "old");
+        CHECK((Attributes(list) & FILE_ATTRIBUTE_READONLY) != 0);
+        SetFileAttributesW(SystemPath(list).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    CHECK(Entries() == std::vector<CString>{"Quorvane.Lst"});
+}
+
+TEST_CASE_FIXTURE(CFilesFixture, "the temporary file is its owner's alone") {
+    HANDLE hToken = nullptr;
+    REQUIRE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken));
+    std::vector<unsigned char> user(512);
+    DWORD size = 0;
+    REQUIRE(GetTokenInformation(hToken, TokenUser, user.data(), 512, &size));
+    CloseHandle(hToken);
+    const PSID sidUser = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    std::vector<unsigned char> system(SECURITY_MAX_SID_SIZE);
+    size = static_cast<DWORD>(system.size());
+    REQUIRE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system.data(), &size));
+
+    // Who may open the file, by the entries of its rights: the user's alone. Wine keeps no
+    // rights list: it maps the one given to Unix permissions and reads back the system's
+    // own account beside the user, and Everyone where others may read (as for any file).
+    const auto grantees = [&](const CString& path) {
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        std::vector<CString> names;
+        REQUIRE(GetNamedSecurityInfoW(SystemPath(path).c_str(), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                      &descriptor) == ERROR_SUCCESS);
+        REQUIRE(dacl != nullptr);
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            ACE_HEADER* ace = nullptr;
+            REQUIRE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+            if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+            const PSID sid = &reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+            if (EqualSid(sid, sidUser))
+                names.push_back("user");
+            else if (!EqualSid(sid, system.data()))
+                names.push_back("other");
+        }
+        LocalFree(descriptor);
+        return names;
+    };
+    int error = 0;
+    CString temp;
+    auto file = m_platform.CreateTempFile(Path("Quorvane.Lst."), temp, error);
+    REQUIRE(file);
+    CHECK(grantees(temp) == std::vector<CString>{"user"});
+    file.reset();
+    // A plain new file, for comparison: others may read it.
+    WriteAll(Path("plain"), "x");
+    const std::vector<CString> plain = grantees(Path("plain"));
+    CHECK(std::count(plain.begin(), plain.end(), "other") > 0);
+
+    // Put in a new list's place, it gets what a new file there gets.
+    CHECK(m_platform.ReplaceFile(temp, Path("Quorvane.Lst")) == 0);
+    const std::vector<CString> placed = grantees(Path("Quorvane.Lst"));
+    if (placed == std::vector<CString>{"user"})
+        MESSAGE("skipped: this system keeps the rights the file was written under (Wine)");
+    else
+        CHECK(std::count(placed.begin(), placed.end(), "other") > 0);
+}
+
+TEST_CASE_FIXTURE(CFilesFixture, "a list that is a link is saved where the link leads") {
+    REQUIRE(CreateDirectoryA(Path("store").c_str(), nullptr));
+    const CString list = Path("Quorvane.Lst");
+    const auto link = [&](const CString& at, const CString& to) {
+        return CreateSymbolicLinkW(SystemPath(at).c_str(), Utf8ToWide(to).c_str(), 0) != 0;
+    };
+    // Wine's CreateSymbolicLinkW answers TRUE and makes nothing: its links are Unix ones,
+    // which tests/wine_paths.sh saves through.
+    if (!link(Path("probe"), "store") || Attributes(Path("probe")) == INVALID_FILE_ATTRIBUTES) {
+        MESSAGE("skipped: this system makes no symbolic links here (error " << GetLastError()
+                                                                            << ")");
+        return;
+    }
+    CString target;
+    SUBCASE("relative, to a list there is") {
+        WriteAll(Path("store\\shared.lst"), "old");
+        REQUIRE(link(list, "store\\shared.lst"));
+        REQUIRE(m_platform.ResolveSavePath(list, target) == 0);
+        CHECK(target == Path("store\\shared.lst"));
+    }
+    SUBCASE("a chain, the last one absolute") {
+        WriteAll(Path("store\\last.lst"), "old");
+        REQUIRE(link(list, "store\\middle.lst"));
+        REQUIRE(link(Path("store\\middle.lst"), Path("store\\last.lst")));
+        REQUIRE(m_platform.ResolveSavePath(list, target) == 0);
+        CHECK(target == Path("store\\last.lst"));
+    }
+    SUBCASE("to nothing yet: the save makes it") {
+        REQUIRE(link(list, "store\\new.lst"));
+        if (Attributes(list) == INVALID_FILE_ATTRIBUTES) {
+            // Wine shows a Unix link that leads nowhere as no file at all.
+            MESSAGE("skipped: this system hides a link that leads nowhere");
+            return;
+        }
+        REQUIRE(m_platform.ResolveSavePath(list, target) == 0);
+        CHECK(target == Path("store\\new.lst"));
+    }
+    CHECK(Save(m_platform, target, "new") == 0);
+    CHECK(ReadAll(list) == "new");
+    CHECK((Attributes(list) & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
 }

@@ -264,6 +264,7 @@ TEST_CASE("the program's dialogs, strings, icons, clip and manifest, as resource
     const CString strManifest(manifest.begin(), manifest.end());
     CHECK(strManifest.find("Microsoft.Windows.Common-Controls") != CString::npos);
     CHECK(strManifest.find("PerMonitorV2") != CString::npos);
+    CHECK(strManifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<") != CString::npos);
     CHECK(strManifest.find("asInvoker") != CString::npos);
 }
 

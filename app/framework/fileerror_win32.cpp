@@ -18,6 +18,10 @@ CFileException::Cause AfxFileErrorCause(int nOsError) {
         case ERROR_ACCESS_DENIED:
         case ERROR_WRITE_PROTECT:
         case ERROR_CURRENT_DIRECTORY:
+        // The old list could not be put aside (held open, or its rights forbid it).
+        case ERROR_UNABLE_TO_REMOVE_REPLACED:
+        case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+        case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
             return CFileException::accessDenied;
         case ERROR_INVALID_HANDLE:
             return CFileException::invalidFile;

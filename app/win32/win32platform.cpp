@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/win32/win32loop.h"
+#include "win32/win32path.h"
 #include "win32/win32syslib.h"
 
 CWin32Platform::CWin32Platform() = default;
@@ -24,16 +25,16 @@ CWin32Platform::~CWin32Platform() {
 
 CString CWin32Platform::GetAppName() const {
     // Grows until the path fits: a truncated path would cut the name, not the directory.
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD size = 0;
     for (;;) {
-        const DWORD size =
-            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        size = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (size == 0) return {};
         if (size < buffer.size()) break;
         if (buffer.size() >= 32768) return {};  // longer than any path the system takes
         buffer.resize(buffer.size() * 2);
     }
-    CString name = buffer.data();
+    CString name = WideToUtf8(std::wstring(buffer.data(), size));
     const auto separator = name.find_last_of("\\/");
     if (separator != CString::npos) name.erase(0, separator + 1);
     const auto dot = name.rfind('.');

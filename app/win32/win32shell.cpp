@@ -5,6 +5,7 @@
 
 #include "framework/win32/win32backend.h"
 #include "framework/wnd.h"
+#include "win32/win32path.h"
 #include "win32/win32platform.h"
 
 namespace {
@@ -93,5 +94,8 @@ BOOL CWin32Platform::PlaySound(const char* name, DWORD flags) {
 
 int CWin32Platform::MessageBox(CWnd* owner, const CString& text, const CString& caption,
                                UINT type) {
-    return ::MessageBoxA(Win32HwndOf(owner), text.c_str(), caption.c_str(), type);
+    // The program's text is UTF-8 and may name a path in any script: the ANSI box would show
+    // what the code page lacks as question marks.
+    return ::MessageBoxW(Win32HwndOf(owner), Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(),
+                         type);
 }
