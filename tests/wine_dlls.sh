@@ -28,20 +28,7 @@ for tool in tcpdump wine; do
     command -v "$tool" >/dev/null || { echo "wine_dlls: $tool is missing" >&2; exit 1; }
 done
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-status=0
-fail() {
-    echo "FAIL: $*" >&2
-    status=1
-}
+qv_start_script
 
 server=127.0.0.51
 run=$tmp/run

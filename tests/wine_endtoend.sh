@@ -34,16 +34,8 @@ for tool in tcpdump nft wine; do
     command -v "$tool" >/dev/null || { echo "wine_endtoend: $tool is missing" >&2; exit 1; }
 done
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-    nft delete table inet qvwine 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+qv_start_script
+qv_on_exit() { nft delete table inet qvwine 2>/dev/null; }
 # Waits for a background process and takes it off the list, its pid free for reuse from then
 # on; returns its exit status.
 reap() {
@@ -55,11 +47,6 @@ reap() {
     return $code
 }
 
-status=0
-fail() {
-    echo "FAIL: $*" >&2
-    status=1
-}
 now() { date +%s.%N; }
 
 # --- The wire --------------------------------------------------------------------------------

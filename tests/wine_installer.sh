@@ -13,21 +13,9 @@ driver=$(readlink -f "$4")
 source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
 qv_require_session wine_installer
 
-tmp=$(mktemp -d)
+qv_start_script
 export WINEPREFIX=$tmp/prefix
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-    timeout 20 wineserver -k 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-status=0
-fail() {
-    echo "FAIL: $*" >&2
-    status=1
-}
+qv_on_exit() { timeout 20 wineserver -k 2>/dev/null; }
 w() { timeout -k 5 60 wine "$@" </dev/null; }
 winvar() { w cmd /c echo "%$1%" 2>/dev/null | tr -d '\r'; }
 unix() { winepath -u "$1" 2>/dev/null; }

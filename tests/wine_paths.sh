@@ -18,19 +18,11 @@ driver=$(readlink -f "$2")
 source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
 qv_require_session wine_paths
 
-tmp=$(mktemp -d)
+qv_start_script
 pid=
-cleanup() {
+qv_on_exit() {
     [[ -z "$pid" ]] || { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
     chmod -R u+w "$tmp" 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-status=0
-fail() {
-    echo "FAIL: $*" >&2
-    status=1
 }
 drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
 
