@@ -238,6 +238,10 @@ std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, File
             error = CFakeError::kNotFound;
             return nullptr;
         }
+        if (m_nOpenReadError != 0) {
+            error = m_nOpenReadError;
+            return nullptr;
+        }
         return std::make_unique<CFakeFile>(*this, full, false);
     }
     m_files[full].clear();
@@ -247,7 +251,7 @@ std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, File
 std::unique_ptr<CPlatformFile> CFakePlatform::CreateTempFile(const CString& pathPrefix,
                                                              CString& path, int& error) {
     if (m_bFailCreateTemp) {
-        error = CFakeError::kAccessDenied;
+        error = m_nCreateTempError;
         return nullptr;
     }
     for (int n = 0;; ++n) {

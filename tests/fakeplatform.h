@@ -109,7 +109,9 @@ public:
     // Every ReplaceFile as (from, to), full paths.
     std::vector<std::pair<CString, CString>> m_replaceCalls;
     bool m_bFailOpenRead = false;
+    int m_nOpenReadError = 0;  // for opening an existing file to read
     bool m_bFailCreateTemp = false;
+    int m_nCreateTempError = CFakeError::kAccessDenied;
     int m_nReadError = 0;         // for every read
     long m_nWriteFailAfter = -1;  // bytes accepted before writes fail with m_nWriteError
     int m_nWriteError = CFakeError::kDiskFull;
