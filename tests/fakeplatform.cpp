@@ -290,3 +290,13 @@ int CFakePlatform::ReplaceFile(const CString& from, const CString& to) {
 int CFakePlatform::DeleteFile(const CString& path) {
     return m_files.erase(FullPath(path)) != 0 ? 0 : 2;
 }
+
+BOOL CFakePlatform::ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) {
+    m_instanceClaims.push_back(strListPath);
+    if (m_bInstanceHeldElsewhere) {
+        ++m_nShowRequestsSent;
+        return FALSE;
+    }
+    m_onShowRequest = std::move(onShowRequest);
+    return TRUE;
+}

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibrary>
+#include <QLocalServer>
 #include <QMessageBox>
 #include <QStringDecoder>
 #include <QTimer>
@@ -67,6 +68,7 @@ CQtPlatform::~CQtPlatform() {
     // A tray icon removed in the last handler was only scheduled for deletion, and the loop
     // that would have deleted it has ended.
     m_pTray.reset();
+    ReleaseInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
