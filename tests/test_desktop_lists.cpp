@@ -286,6 +286,12 @@ void CTestDesktopLists::OneInstancePerFolder() {
         capture.RunUntil(clock.elapsed() / 1000.0 + 0.1);
     QVERIFY2(capture.To({"127.0.0.32"}).size() > nBefore, qPrintable(next.Outcome()));
     QVERIFY2(next.Running(), qPrintable(next.Outcome()));
+    // And it takes over the requests of later starts, past the socket the killed one left.
+    CStarted later(one.Path(), m_pDesktop->Session());
+    QVERIFY(later.Started());
+    QVERIFY2(later.EndsWithZero(10000), qPrintable(later.Outcome()));
+    QVERIFY2(m_pDesktop->WindowNamed(kDialogCaption, 10000) != XCB_NONE,
+             qPrintable(next.Outcome()));
     QVERIFY2(next.EndCleanly(), qPrintable(next.Outcome()));
     QVERIFY2(other.EndCleanly(), qPrintable(other.Outcome()));
 }

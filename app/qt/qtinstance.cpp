@@ -1,9 +1,14 @@
 // One instance per list on the Linux desktop: a lock on the list's directory says who holds
 // it, and a local socket named after the directory carries a later start's request to show
-// the dialog.
+// the dialog. Plain sockets: the toolkit's network module would cost every instance its
+// memory for this one connection.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -11,12 +16,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "framework/qt/qtbackend.h"
 #include "qt/qtplatform.h"
@@ -27,28 +32,38 @@ namespace {
 constexpr int kHolderListensMs = 5000;
 constexpr int kRetryMs = 50;
 
-// Per user and directory; a hash, as a socket's path is short and the directory may be long.
-QString InstanceName(const QString& directory) {
+// Per user and directory, in the temporary directory; a hash, as a socket's path is short
+// and the list's directory may be long.
+void InstanceSocketAddress(const QString& directory, sockaddr_un& address) {
     const QByteArray hash =
-        QCryptographicHash::hash(QFile::encodeName(directory), QCryptographicHash::Sha256);
-    return QStringLiteral("quorvane-%1-%2")
-        .arg(::getuid())
-        .arg(QString::fromLatin1(hash.toHex().left(32)));
+        QCryptographicHash::hash(QFile::encodeName(directory), QCryptographicHash::Sha256)
+            .toHex()
+            .left(32);
+    const QByteArray name = "/quorvane-" + QByteArray::number(::getuid()) + "-" + hash;
+    QByteArray path = QFile::encodeName(QDir::tempPath()) + name;
+    if (path.size() >= static_cast<qsizetype>(sizeof address.sun_path)) path = "/tmp" + name;
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
 }
 
 // Connecting is the request; the holder hangs up once it has taken it.
-bool AskHolderToShow(const QString& name) {
+bool AskHolderToShow(const sockaddr_un& address) {
     const QDeadlineTimer deadline(kHolderListensMs);
-    QLocalSocket socket;
     for (;;) {
-        socket.connectToServer(name);
-        if (socket.waitForConnected(kRetryMs)) break;
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            pollfd hangUp{fd, POLLIN, 0};
+            const int nMs = static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0));
+            const bool bTaken = ::poll(&hangUp, 1, nMs) == 1;
+            ::close(fd);
+            return bTaken;
+        }
+        ::close(fd);
         if (deadline.hasExpired()) return false;
         QThread::msleep(kRetryMs);
     }
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        socket.waitForDisconnected(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)));
-    return true;
 }
 
 }  // namespace
@@ -58,40 +73,48 @@ BOOL CQtPlatform::ClaimInstance(const CString& strListPath, std::function<void()
     const QString directory =
         QFileInfo(QString::fromStdString(strListPath)).absoluteDir().canonicalPath();
     if (directory.isEmpty()) return TRUE;
-    const int fd =
+    const int fdLock =
         ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return TRUE;
-    const QString name = InstanceName(directory);
+    if (fdLock < 0) return TRUE;
+    sockaddr_un address;
+    InstanceSocketAddress(directory, address);
     // The kernel lets go of the lock when its holder ends, however it ends: a killed holder
     // leaves none behind. A directory that takes no lock is not shared.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fdLock, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        ::close(fd);
+        ::close(fdLock);
         if (error != EWOULDBLOCK) return TRUE;
-        if (!AskHolderToShow(name))
+        if (!AskHolderToShow(address))
             std::fprintf(stderr,
                          "%s: another instance runs on the list in %s but does not answer\n",
                          GetAppName().c_str(), QFile::encodeName(directory).constData());
         return FALSE;
     }
-    m_nInstanceLock = fd;
+    m_nInstanceLock = fdLock;
 
-    // A socket file a killed holder left behind would refuse the name.
-    QLocalServer::removeServer(name);
-    m_pInstanceServer = std::make_unique<QLocalServer>();
-    m_pInstanceServer->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_pInstanceServer->listen(name)) {
-        std::fprintf(stderr, "%s: a second start cannot reach this one: %s\n", GetAppName().c_str(),
-                     m_pInstanceServer->errorString().toLocal8Bit().constData());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return TRUE;
+    // A socket a killed holder left behind would refuse the name; only the lock's holder
+    // gets here.
+    ::unlink(address.sun_path);
+    const mode_t previous = ::umask(077);
+    const bool bBound =
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::umask(previous);
+    if (!bBound || ::listen(fd, 8) != 0) {
+        std::fprintf(stderr, "%s: a second start cannot reach this one: %s: %s\n",
+                     GetAppName().c_str(), address.sun_path, std::strerror(errno));
+        ::close(fd);
         return TRUE;
     }
-    QLocalServer* pServer = m_pInstanceServer.get();
-    QObject::connect(pServer, &QLocalServer::newConnection, pServer,
-                     [pServer, onShowRequest = std::move(onShowRequest)] {
-                         while (QLocalSocket* pSocket = pServer->nextPendingConnection()) {
-                             QObject::connect(pSocket, &QLocalSocket::disconnected, pSocket,
-                                              &QObject::deleteLater);
-                             pSocket->disconnectFromServer();
+    m_nInstanceSocket = fd;
+    m_strInstanceSocket = address.sun_path;
+    m_pInstanceNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    QObject::connect(m_pInstanceNotifier.get(), &QSocketNotifier::activated,
+                     [fd, onShowRequest = std::move(onShowRequest)] {
+                         int client;
+                         while ((client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
+                             ::close(client);
                              // As a click: held while a probe waits.
                              QtDeliver(onShowRequest);
                          }
@@ -100,7 +123,12 @@ BOOL CQtPlatform::ClaimInstance(const CString& strListPath, std::function<void()
 }
 
 void CQtPlatform::ReleaseInstance() {
-    m_pInstanceServer.reset();
+    m_pInstanceNotifier.reset();
+    if (m_nInstanceSocket >= 0) {
+        ::close(m_nInstanceSocket);
+        ::unlink(m_strInstanceSocket.c_str());
+    }
+    m_nInstanceSocket = -1;
     if (m_nInstanceLock >= 0) ::close(m_nInstanceLock);
     m_nInstanceLock = -1;
 }

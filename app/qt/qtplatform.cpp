@@ -10,8 +10,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibrary>
-#include <QLocalServer>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QUrl>

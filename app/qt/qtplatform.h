@@ -11,7 +11,7 @@
 
 class CQtSound;
 class CQtTray;
-class QLocalServer;
+class QSocketNotifier;
 class QTimer;
 
 class CQtPlatform : public CPlatform {
@@ -75,5 +75,7 @@ private:
     std::unique_ptr<CQtTray> m_pTray;
     // The lock on the list's directory, and the socket later starts ask through.
     int m_nInstanceLock = -1;
-    std::unique_ptr<QLocalServer> m_pInstanceServer;
+    int m_nInstanceSocket = -1;
+    CString m_strInstanceSocket;
+    std::unique_ptr<QSocketNotifier> m_pInstanceNotifier;
 };
