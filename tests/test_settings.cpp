@@ -265,6 +265,23 @@ TEST_CASE_FIXTURE(CSettingsFixture, "a failed save keeps the old file, says why,
     }
 }
 
+TEST_CASE_FIXTURE(CSettingsFixture, "a close while a failed save's box is open ends OK there") {
+    m_platform.m_files[kListPath] = "45\r\n1\r\n1\r\n10.0.0.9\r\n";
+    Create();
+    m_platform.m_nReplaceError = CFakeError::kAccessDenied;
+    // The session ends, or the window manager closes the hidden dialog, meanwhile.
+    m_platform.m_onBox = [this](const CFakePlatform::Box&) { m_dlg->SendMessage(WM_CLOSE); };
+    PressOk("20");
+    REQUIRE(m_platform.m_boxes.size() == 1);
+    CHECK(!m_dlg->IsWindow());
+    // The icon went with the window, and nothing brings it or a timer back.
+    REQUIRE(!m_platform.m_trayCalls.empty());
+    CHECK(m_platform.m_trayCalls.back().dwMessage == NIM_DELETE);
+    CHECK(m_platform.m_timers.empty());
+    CHECK(m_platform.m_files[kListPath] == "45\r\n1\r\n1\r\n10.0.0.9\r\n");
+    CHECK(m_platform.m_files.size() == 1);
+}
+
 TEST_CASE_FIXTURE(CSettingsFixture, "a save through a link writes its target") {
     const CString target = "/srv/lists/main.lst";
     m_platform.m_links[kListPath] = target;

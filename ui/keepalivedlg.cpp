@@ -58,6 +58,8 @@ void CKeepAliveDlg::OnOK() {
         SaveListFile();
     } catch (const CFileException& e) {
         e.ReportError(Platform(), this);
+        // Closed while the box was open: the program is ending.
+        if (!IsWindow()) return;
     }
     SetTrayIcon(IDI_MAIN);
     m_bTrayClicks = TRUE;
