@@ -1,6 +1,7 @@
 #include "keepaliveapp.h"
 
 #include "keepalivedlg.h"
+#include "listfile.h"
 #include "platform.h"
 #include "resource.h"
 #include "resources.h"
@@ -18,6 +19,11 @@ void CKeepAliveApp::StartupError(const CString& text, const CString& caption, UI
 }
 
 BOOL CKeepAliveApp::InitInstance() {
+    // Two instances on one list would double the traffic and overwrite each other's saves:
+    // a second start opens the first one's dialog instead, and ends.
+    const CString listPath = m_platform.JoinPath(m_platform.GetCurrentDirectory(), kListFileName);
+    if (!m_platform.ClaimInstance(listPath, [this] { OnShowRequest(); })) return FALSE;
+
     if (!m_platform.SocketInit()) {
         StartupError(LoadResString(IDS_SOCKETS_INIT_FAILED), m_platform.GetAppName(),
                      MB_ICONEXCLAMATION);
@@ -44,6 +50,11 @@ BOOL CKeepAliveApp::InitInstance() {
         return FALSE;
     }
     return TRUE;
+}
+
+void CKeepAliveApp::OnShowRequest() {
+    if (g_pMainDlg != nullptr && g_pMainDlg->IsWindow())
+        g_pMainDlg->SendMessage(WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONDOWN);
 }
 
 int CKeepAliveApp::ExitInstance() {

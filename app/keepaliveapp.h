@@ -17,6 +17,8 @@ public:
 private:
     // Shows a start-up failure with no owner.
     void StartupError(const CString& text, const CString& caption, UINT nType);
+    // Another start on the same list: as a left click on the icon.
+    void OnShowRequest();
 };
 
 // The main dialog, owned by the application object from InitInstance to ExitInstance.

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -110,6 +111,13 @@ public:
     // stands on its own rather than from the working directory.
     virtual CString JoinPath(const CString& strDirectory, const CString& strName) const = 0;
     virtual bool IsAbsolutePath(const CString& strPath) const = 0;
+
+    // One instance per list file. TRUE when this process now holds the list at strListPath
+    // (until it ends): onShowRequest then runs on the user-interface thread, as a click on the
+    // icon would, each time another start of it asks. FALSE when another process holds it, which
+    // has been asked to show its dialog. A holder that is gone holds nothing; TRUE too when the
+    // system cannot tell.
+    virtual BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) = 0;
 
     // Message boxes: modal; the program's windows keep getting their messages while open.
     virtual int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) = 0;

@@ -1,4 +1,5 @@
 // The dialog's list file operations: loaded while the dialog initialises, written on OK.
+// Both raise their file errors to the caller.
 
 #include <algorithm>
 #include <vector>
@@ -25,7 +26,13 @@ void CKeepAliveDlg::LoadListFile() {
     m_bSound = TRUE;
 
     CFile file(Platform());
-    if (!file.Open(m_strListPath, FileMode::Read)) return;
+    CFileException error;
+    if (!file.Open(m_strListPath, FileMode::Read, &error)) {
+        // No list yet is the first start, and quiet; one that is there but cannot be read
+        // (permissions, another program holding it, a directory by that name) is said.
+        if (error.m_cause != CFileException::fileNotFound) throw error;
+        return;
+    }
     const std::uint64_t length = file.GetLength();
     // Empty or a single byte: nothing to load, as if there were no file.
     if (length <= 1) return;
@@ -73,7 +80,9 @@ void CKeepAliveDlg::SaveListFile() {
     // list file's place: a crash, a kill or a full disk midway leaves the old list whole. It
     // is made next to the target, as a rename cannot leave its file system.
     CFile file(Platform());
-    if (!file.OpenTemp(target + ".")) return;
+    CFileException error;
+    // Its cause (no room, a read-only mount, too long a name) names the file the user knows.
+    if (!file.OpenTemp(target + ".", &error)) throw CFileException(error.m_lOsError, target);
     const CString tempPath = file.GetOpenedPath();
     // Errors name the file written: the list file, or where its link leads.
     file.SetFilePath(target);

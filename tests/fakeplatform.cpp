@@ -238,6 +238,10 @@ std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, File
             error = CFakeError::kNotFound;
             return nullptr;
         }
+        if (m_nOpenReadError != 0) {
+            error = m_nOpenReadError;
+            return nullptr;
+        }
         return std::make_unique<CFakeFile>(*this, full, false);
     }
     m_files[full].clear();
@@ -247,7 +251,7 @@ std::unique_ptr<CPlatformFile> CFakePlatform::OpenFile(const CString& path, File
 std::unique_ptr<CPlatformFile> CFakePlatform::CreateTempFile(const CString& pathPrefix,
                                                              CString& path, int& error) {
     if (m_bFailCreateTemp) {
-        error = CFakeError::kAccessDenied;
+        error = m_nCreateTempError;
         return nullptr;
     }
     for (int n = 0;; ++n) {
@@ -285,4 +289,14 @@ int CFakePlatform::ReplaceFile(const CString& from, const CString& to) {
 
 int CFakePlatform::DeleteFile(const CString& path) {
     return m_files.erase(FullPath(path)) != 0 ? 0 : 2;
+}
+
+BOOL CFakePlatform::ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) {
+    m_instanceClaims.push_back(strListPath);
+    if (m_bInstanceHeldElsewhere) {
+        ++m_nShowRequestsSent;
+        return FALSE;
+    }
+    m_onShowRequest = std::move(onShowRequest);
+    return TRUE;
 }

@@ -109,7 +109,9 @@ public:
     // Every ReplaceFile as (from, to), full paths.
     std::vector<std::pair<CString, CString>> m_replaceCalls;
     bool m_bFailOpenRead = false;
+    int m_nOpenReadError = 0;  // for opening an existing file to read
     bool m_bFailCreateTemp = false;
+    int m_nCreateTempError = CFakeError::kAccessDenied;
     int m_nReadError = 0;         // for every read
     long m_nWriteFailAfter = -1;  // bytes accepted before writes fail with m_nWriteError
     int m_nWriteError = CFakeError::kDiskFull;
@@ -118,6 +120,13 @@ public:
     int m_nReplaceError = 0;
     int m_nFilesOpen = 0;
     CString FullPath(const CString& path) const;
+
+    // One instance per list: every path claimed, whether another process holds the list (the
+    // claim then fails and counts a show request sent), and the holder's show request.
+    std::vector<CString> m_instanceClaims;
+    bool m_bInstanceHeldElsewhere = false;
+    int m_nShowRequestsSent = 0;
+    std::function<void()> m_onShowRequest;
 
     // Timer state: the period of each running timer.
     std::map<std::pair<CWnd*, UINT_PTR>, UINT> m_timers;
@@ -147,6 +156,7 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override { return m_strCwd; }
+    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
     // Paths as on a POSIX system.
     CString JoinPath(const CString& strDirectory, const CString& strName) const override {
         return strDirectory + "/" + strName;

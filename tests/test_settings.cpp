@@ -119,19 +119,39 @@ TEST_CASE_FIXTURE(CSettingsFixture, "a loaded delay is clamped to its range") {
     }
 }
 
-TEST_CASE_FIXTURE(CSettingsFixture, "a read error loads nothing and says why") {
-    m_platform.m_files[kListPath] = "45\r\n1\r\n1\r\n10.0.0.1\r\n";
-    m_platform.m_nReadError = CFakeError::kIo;
-    Create();
-    REQUIRE(m_platform.m_boxes.size() == 1);
-    const auto& box = m_platform.m_boxes[0];
-    CHECK(box.strText == "A hardware I/O error was reported while accessing " + kListPath + ".");
-    CHECK(box.strCaption == "quorvane");
-    CHECK(box.nType == UINT(MB_OK | MB_ICONHAND));
-    CHECK(m_dlg->m_nDelay == 0);
-    CHECK(m_dlg->m_lbServers.GetCount() == 0);
-    CHECK(!m_dlg->m_bCycling);
-    CHECK(m_platform.m_timers.empty());
+TEST_CASE_FIXTURE(CSettingsFixture, "a list that cannot be read loads nothing and says why once") {
+    struct CRow {
+        const char* pszName;
+        int nOpenError;
+        int nReadError;
+        CString strMessage;
+    };
+    const CRow rows[] = {
+        {"open denied", CFakeError::kAccessDenied, 0, "Access to " + kListPath + " was denied."},
+        {"open fails", CFakeError::kIo, 0,
+         "A hardware I/O error was reported while accessing " + kListPath + "."},
+        {"read fails", 0, CFakeError::kIo,
+         "A hardware I/O error was reported while accessing " + kListPath + "."},
+    };
+    for (const CRow& row : rows) {
+        SUBCASE(row.pszName) {
+            m_platform.m_files[kListPath] = "45\r\n1\r\n1\r\n10.0.0.1\r\n";
+            m_platform.m_nOpenReadError = row.nOpenError;
+            m_platform.m_nReadError = row.nReadError;
+            Create();
+            REQUIRE(m_platform.m_boxes.size() == 1);
+            const auto& box = m_platform.m_boxes[0];
+            CHECK(box.strText == row.strMessage);
+            CHECK(box.strCaption == "quorvane");
+            CHECK(box.nType == UINT(MB_OK | MB_ICONHAND));
+            CHECK(m_dlg->m_nDelay == 0);
+            CHECK(m_dlg->m_lbServers.GetCount() == 0);
+            CHECK(!m_dlg->m_bCycling);
+            CHECK(m_platform.m_timers.empty());
+            // The icon still answers: a click opens the dialog to put the list right.
+            CHECK(m_dlg->m_bTrayClicks);
+        }
+    }
 }
 
 TEST_CASE_FIXTURE(CSettingsFixture, "many servers load sorted") {
@@ -168,7 +188,7 @@ TEST_CASE_FIXTURE(CSettingsFixture, "OK writes the list file") {
     CHECK(m_platform.m_files[kListPath] == "3600\r\n0\r\n0\r\n");
 }
 
-TEST_CASE_FIXTURE(CSettingsFixture, "a failed save keeps the old file and abandons OK") {
+TEST_CASE_FIXTURE(CSettingsFixture, "a failed save keeps the old file, says why, and OK goes on") {
     struct CRow {
         const char* pszName;
         long* pnFault;  // into m_platform
@@ -176,51 +196,90 @@ TEST_CASE_FIXTURE(CSettingsFixture, "a failed save keeps the old file and abando
         const char* pszMessage;
     };
     // The fake's fault settings are of two types; a small adapter keeps one table.
-    long nWriteFailAfter = -1, nFlushError = 0, nCloseError = 0, nReplaceError = 0;
+    long nCreateTempError = 0, nWriteFailAfter = -1, nFlushError = 0, nCloseError = 0,
+         nReplaceError = 0;
     const CRow rows[] = {
+        // No free inodes, a read-only mount: not even the temporary file can be made.
+        {"no temporary file: no room", &nCreateTempError, CFakeError::kDiskFull,
+         "Disk full while accessing "},
+        {"no temporary file: denied", &nCreateTempError, CFakeError::kAccessDenied, "Access to "},
         {"disk full after 5 bytes", &nWriteFailAfter, 5, "Disk full while accessing "},
         {"flush", &nFlushError, CFakeError::kIo,
          "A hardware I/O error was reported while accessing "},
         {"close", &nCloseError, CFakeError::kDiskFull, "Disk full while accessing "},
+        // Held open by another program, or a file that refuses to be replaced.
         {"rename", &nReplaceError, CFakeError::kAccessDenied, "Access to "},
     };
     for (const CRow& row : rows) {
         SUBCASE(row.pszName) {
-            const std::string old = "45\r\n1\r\n1\r\n10.0.0.1\r\n";
+            const std::string old = "45\r\n1\r\n1\r\n10.0.0.9\r\n";
             m_platform.m_files[kListPath] = old;
+            m_icmp = m_platform.BoundIcmp();
             Create();
             *row.pnFault = row.nValue;
+            m_platform.m_bFailCreateTemp = nCreateTempError != 0;
+            if (nCreateTempError != 0) m_platform.m_nCreateTempError = int(nCreateTempError);
             m_platform.m_nWriteFailAfter = nWriteFailAfter;
             m_platform.m_nFlushError = static_cast<int>(nFlushError);
             m_platform.m_nCloseError = static_cast<int>(nCloseError);
             m_platform.m_nReplaceError = static_cast<int>(nReplaceError);
-            m_dlg->m_lbServers.AddString("10.0.0.7");
-            m_platform.m_timers.clear();
+            // Opened by a click on the icon, as the user does.
+            m_dlg->SendMessage(WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONDOWN);
+            REQUIRE(!m_dlg->m_bTrayClicks);
+            m_dlg->m_lbServers.AddString("10.0.0.1");
             PressOk("20");
 
             CHECK(m_platform.m_files[kListPath] == old);
-            CHECK(m_platform.m_files.size() == 1);
+            CHECK(m_platform.m_files.size() == 1);  // no temporary file left
+            CHECK(m_platform.m_nFilesOpen == 0);
             REQUIRE(m_platform.m_boxes.size() == 1);
             const CString& text = m_platform.m_boxes[0].strText;
             CAPTURE(text);
             CHECK(text.rfind(row.pszMessage, 0) == 0);
             CHECK(text.find(kListPath) != CString::npos);
             CHECK(m_platform.m_boxes[0].nType == UINT(MB_OK | MB_ICONHAND));
-            // The rest of OK is abandoned: no waiting picture, no timer.
-            CHECK(m_platform.m_trayCalls.empty());
-            CHECK(m_platform.m_timers.empty());
+            // The rest of OK: hidden, the waiting picture, clicks taken again, the cycle on
+            // the values as shown.
+            CHECK(!m_dlg->IsWindowVisible());
+            REQUIRE(!m_platform.m_trayCalls.empty());
+            CHECK(m_platform.m_trayCalls.back().dwMessage == NIM_MODIFY);
+            CHECK(m_platform.m_trayCalls.back().nIconId == UINT(IDI_MAIN));
+            CHECK(m_dlg->m_bTrayClicks);
+            CHECK(m_dlg->m_bCycling);
+            CHECK(m_platform.TimerPeriod(*m_dlg, ID_PING_TIMER) == 20000u);
+            REQUIRE(m_platform.FireTimer(*m_dlg, ID_PING_TIMER));
+            REQUIRE(!m_platform.m_echoRequests.empty());
+            CHECK(m_platform.m_echoRequests[0].strDestination == "10.0.0.1");
+
+            // The next OK, with the fault gone, saves what is shown.
+            m_platform.m_bFailCreateTemp = false;
+            m_platform.m_nWriteFailAfter = -1;
+            m_platform.m_nFlushError = m_platform.m_nCloseError = m_platform.m_nReplaceError = 0;
+            m_dlg->SendMessage(WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONDOWN);
+            CHECK(m_dlg->IsWindowVisible());
+            PressOk("25");
+            CHECK(m_platform.m_boxes.size() == 1);
+            CHECK(m_platform.m_files[kListPath] == "25\r\n1\r\n1\r\n10.0.0.1\r\n10.0.0.9\r\n");
+            CHECK(m_platform.m_files.size() == 1);
         }
     }
 }
 
-TEST_CASE_FIXTURE(CSettingsFixture, "a save without a temporary file is quiet") {
+TEST_CASE_FIXTURE(CSettingsFixture, "a close while a failed save's box is open ends OK there") {
+    m_platform.m_files[kListPath] = "45\r\n1\r\n1\r\n10.0.0.9\r\n";
     Create();
-    m_platform.m_bFailCreateTemp = true;
+    m_platform.m_nReplaceError = CFakeError::kAccessDenied;
+    // The session ends, or the window manager closes the hidden dialog, meanwhile.
+    m_platform.m_onBox = [this](const CFakePlatform::Box&) { m_dlg->SendMessage(WM_CLOSE); };
     PressOk("20");
-    CHECK(m_platform.m_boxes.empty());
-    CHECK(m_platform.m_files.empty());
-    CHECK(m_dlg->m_bCycling);
-    CHECK(m_platform.TimerPeriod(*m_dlg, ID_PING_TIMER) == 20000u);
+    REQUIRE(m_platform.m_boxes.size() == 1);
+    CHECK(!m_dlg->IsWindow());
+    // The icon went with the window, and nothing brings it or a timer back.
+    REQUIRE(!m_platform.m_trayCalls.empty());
+    CHECK(m_platform.m_trayCalls.back().dwMessage == NIM_DELETE);
+    CHECK(m_platform.m_timers.empty());
+    CHECK(m_platform.m_files[kListPath] == "45\r\n1\r\n1\r\n10.0.0.9\r\n");
+    CHECK(m_platform.m_files.size() == 1);
 }
 
 TEST_CASE_FIXTURE(CSettingsFixture, "a save through a link writes its target") {
@@ -250,14 +309,16 @@ TEST_CASE_FIXTURE(CSettingsFixture, "a save through a link loop names the list f
     m_platform.m_links["/home/user/Other.Lst"] = "Quorvane.Lst";
     const auto links = m_platform.m_links;
     Create();
-    m_platform.m_timers.clear();
-    PressOk("20");
-    // The path the user knows, as the loop has no end to name.
+    // The path the user knows, as the loop has no end to name: once as it cannot be
+    // loaded, once as it cannot be saved.
     REQUIRE(m_platform.m_boxes.size() == 1);
     CHECK(m_platform.m_boxes[0].strText == kListPath + " contains an invalid path.");
+    PressOk("20");
+    REQUIRE(m_platform.m_boxes.size() == 2);
+    CHECK(m_platform.m_boxes[1].strText == kListPath + " contains an invalid path.");
     CHECK(m_platform.m_links == links);
     CHECK(m_platform.m_files.empty());
-    CHECK(m_platform.m_timers.empty());
+    CHECK(m_platform.TimerPeriod(*m_dlg, ID_PING_TIMER) == 20000u);
 }
 
 TEST_CASE_FIXTURE(CSettingsFixture, "a long working directory holds the list file") {

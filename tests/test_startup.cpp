@@ -88,3 +88,56 @@ TEST_CASE("start-up makes the hidden main dialog and binds every entry point") {
     CHECK(g_pMainDlg == nullptr);
     CHECK(platform.m_nLiveIcons == 0);
 }
+
+TEST_CASE("one instance per list: the first holds it, a second start only asks it to show") {
+    SUBCASE("the first start claims its list and answers a later start as a click") {
+        CFakePlatform platform;
+        platform.m_files["/home/user/Quorvane.Lst"] = "30\r\n0\r\n1\r\n10.0.0.1\r\n";
+        CKeepAliveApp app(platform);
+        REQUIRE(app.InitInstance());
+        REQUIRE(platform.m_instanceClaims.size() == std::size_t(1));
+        CHECK(platform.m_instanceClaims[0] == CString("/home/user/Quorvane.Lst"));
+        REQUIRE(platform.m_onShowRequest);
+        REQUIRE(g_pMainDlg->m_bCycling);
+
+        platform.m_onShowRequest();
+        // As a left click: open for editing, the cycle stopped until OK.
+        CHECK(g_pMainDlg->IsWindowVisible());
+        CHECK(!g_pMainDlg->m_bCycling);
+        CHECK(!g_pMainDlg->m_bTrayClicks);
+        CHECK(platform.m_trayCalls.back().nIconId == UINT(IDI_IDLE));
+        // Asked again while open: it stays open, in front.
+        platform.m_onShowRequest();
+        CHECK(g_pMainDlg->IsWindowVisible());
+
+        g_pMainDlg->DestroyWindow();
+        app.ExitInstance();
+        // After the end a late request finds no window and does nothing.
+        platform.m_onShowRequest();
+        CHECK(platform.m_nLiveIcons == 0);
+    }
+    SUBCASE("a second start on a held list makes nothing and ends with 0") {
+        CFakePlatform platform;
+        platform.m_files["/home/user/Quorvane.Lst"] = "30\r\n0\r\n1\r\n10.0.0.1\r\n";
+        platform.m_bInstanceHeldElsewhere = true;
+        CKeepAliveApp app(platform);
+        CHECK(AfxWinMain(app) == 0);
+        CHECK(platform.m_nShowRequestsSent == 1);
+        CHECK(platform.m_boxes.empty());
+        CHECK(platform.m_trayCalls.empty());
+        CHECK(platform.m_timers.empty());
+        CHECK(platform.m_echoRequests.empty());
+        CHECK(platform.m_nLibrariesLoaded == 0);
+        CHECK(g_pMainDlg == nullptr);
+    }
+    SUBCASE("another working directory is another list") {
+        CFakePlatform platform;
+        platform.m_strCwd = "/home/user/other";
+        CKeepAliveApp app(platform);
+        REQUIRE(app.InitInstance());
+        REQUIRE(platform.m_instanceClaims.size() == std::size_t(1));
+        CHECK(platform.m_instanceClaims[0] == CString("/home/user/other/Quorvane.Lst"));
+        g_pMainDlg->DestroyWindow();
+        app.ExitInstance();
+    }
+}

@@ -1,6 +1,7 @@
 #include "keepalivedlg.h"
 
 #include "aboutdlg.h"
+#include "framework/file.h"
 #include "platform.h"
 #include "resource.h"
 #include "resources.h"
@@ -51,7 +52,15 @@ void CKeepAliveDlg::OnOK() {
     // and the cycle keeps its state, so a bad value never reaches the file or the timer.
     if (!UpdateData(TRUE)) return;
     EndDialog(IDOK);
-    SaveListFile();
+    // A failed save is said and OK goes on: a box that ended it here would leave the dialog
+    // unreachable and the cycle stopped. The old file stays whole and the next OK tries again.
+    try {
+        SaveListFile();
+    } catch (const CFileException& e) {
+        e.ReportError(Platform(), this);
+        // Closed while the box was open: the program is ending.
+        if (!IsWindow()) return;
+    }
     SetTrayIcon(IDI_MAIN);
     m_bTrayClicks = TRUE;
     StartCycle();

@@ -1,5 +1,7 @@
 #include "framework/file.h"
 
+#include "framework/wnd.h"
+
 namespace {
 
 const char* TextOf(CFileException::Cause cause) {
@@ -50,6 +52,11 @@ CString CFileException::GetErrorMessage() const {
     return text;
 }
 
+void CFileException::ReportError(CPlatform& platform, CWnd* pOwner) const {
+    platform.MessageBox(pOwner != nullptr && pOwner->IsWindow() ? pOwner : nullptr,
+                        GetErrorMessage(), platform.GetAppName(), MB_OK | MB_ICONHAND);
+}
+
 CFile::CFile(CPlatform& platform) : m_platform(platform) {}
 
 CFile::~CFile() {
@@ -61,20 +68,27 @@ CString CFile::FullPath(const CString& strPath) const {
     return m_platform.JoinPath(m_platform.GetCurrentDirectory(), strPath);
 }
 
-BOOL CFile::Open(const CString& strPath, FileMode mode) {
+BOOL CFile::Open(const CString& strPath, FileMode mode, CFileException* pError) {
     int error = 0;
     m_pFile = m_platform.OpenFile(strPath, mode, error);
-    if (!m_pFile) return FALSE;
+    if (!m_pFile) {
+        if (pError != nullptr) *pError = CFileException(error, FullPath(strPath));
+        return FALSE;
+    }
     m_strOpenedPath = strPath;
     m_strReportPath = FullPath(strPath);
     return TRUE;
 }
 
-BOOL CFile::OpenTemp(const CString& strPathPrefix) {
+BOOL CFile::OpenTemp(const CString& strPathPrefix, CFileException* pError) {
     int error = 0;
     CString path;
     m_pFile = m_platform.CreateTempFile(strPathPrefix, path, error);
-    if (!m_pFile) return FALSE;
+    if (!m_pFile) {
+        // No file was made, so the cause names the prefix: the caller knows it better.
+        if (pError != nullptr) *pError = CFileException(error, FullPath(strPathPrefix));
+        return FALSE;
+    }
     m_strOpenedPath = path;
     m_strReportPath = FullPath(path);
     return TRUE;

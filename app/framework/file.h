@@ -1,7 +1,8 @@
 #pragma once
-// Files as the dialog framework offers them: a failed open returns FALSE quietly; an error
-// after that is raised to the message dispatch, which shows the framework's file-error box
-// and abandons the rest of the handler. The program's own code never catches.
+// Files as the dialog framework offers them: a failed open returns FALSE, with its cause when
+// asked; an error after that is raised to the message dispatch, which shows the framework's
+// file-error box and abandons the rest of the handler. Code that must go on after a failure
+// catches and shows the same box with ReportError.
 
 #include <cstdint>
 #include <memory>
@@ -27,12 +28,15 @@ public:
         endOfFile,
     };
 
+    CFileException() : CFileException(generic, CString()) {}
     // nOsError: the system's own error number (errno, or a Windows error code).
     CFileException(int nOsError, CString strFileName);
     CFileException(Cause cause, CString strFileName);
 
     // The framework's text for the cause, naming the file.
     CString GetErrorMessage() const;
+    // The framework's file-error box, owned by pOwner while it is a window.
+    void ReportError(CPlatform& platform, CWnd* pOwner) const;
 
     Cause m_cause;
     int m_lOsError;
@@ -50,10 +54,10 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // FALSE, without a message, when the file cannot be opened.
-    BOOL Open(const CString& strPath, FileMode mode);
+    // FALSE, without a message, when the file cannot be opened; pError then gets the cause.
+    BOOL Open(const CString& strPath, FileMode mode, CFileException* pError = nullptr);
     // A new uniquely named file next to strPathPrefix, open for writing.
-    BOOL OpenTemp(const CString& strPathPrefix);
+    BOOL OpenTemp(const CString& strPathPrefix, CFileException* pError = nullptr);
 
     UINT Read(void* buffer, UINT nCount);
     void Write(const void* buffer, UINT nCount);

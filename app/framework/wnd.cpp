@@ -30,10 +30,7 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     } catch (const CFileException& e) {
         // The framework's file-error box; the rest of the handler is abandoned.
         CWnd* owner = m_pOwnerDlg != nullptr ? m_pOwnerDlg : this;
-        if (owner->m_pPlatform != nullptr) {
-            owner->m_pPlatform->MessageBox(owner->IsWindow() ? owner : nullptr, e.GetErrorMessage(),
-                                           owner->m_pPlatform->GetAppName(), MB_OK | MB_ICONHAND);
-        }
+        if (owner->m_pPlatform != nullptr) e.ReportError(*owner->m_pPlatform, owner);
         return 0;
     }
 }

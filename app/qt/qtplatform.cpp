@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QLibrary>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QStringDecoder>
 #include <QTimer>
 #include <QUrl>
@@ -67,6 +68,7 @@ CQtPlatform::~CQtPlatform() {
     // A tray icon removed in the last handler was only scheduled for deletion, and the loop
     // that would have deleted it has ended.
     m_pTray.reset();
+    ReleaseInstance();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

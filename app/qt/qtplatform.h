@@ -11,6 +11,7 @@
 
 class CQtSound;
 class CQtTray;
+class QSocketNotifier;
 class QTimer;
 
 class CQtPlatform : public CPlatform {
@@ -45,7 +46,12 @@ public:
     CString JoinPath(const CString& strDirectory, const CString& strName) const override;
     bool IsAbsolutePath(const CString& strPath) const override;
 
+    // One instance per list, in qtinstance.cpp.
+    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
+
 private:
+    void ReleaseInstance();
+
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
     // Ticks that came and wait to be delivered.
     std::set<std::pair<CWnd*, UINT_PTR>> m_heldTicks;
@@ -67,4 +73,9 @@ private:
     CSoundPlayer m_sound;
     // The notification icon, made on the first request.
     std::unique_ptr<CQtTray> m_pTray;
+    // The lock on the list's directory, and the socket later starts ask through.
+    int m_nInstanceLock = -1;
+    int m_nInstanceSocket = -1;
+    CString m_strInstanceSocket;
+    std::unique_ptr<QSocketNotifier> m_pInstanceNotifier;
 };

@@ -1,9 +1,25 @@
 #pragma once
 // The system services on Windows: the Win32 API itself, Winsock, the system's ICMP.DLL.
 
+#include <functional>
 #include <map>
 
 #include "platform.h"
+
+// The list this process holds, with the hidden window later starts ask through; let go with
+// the platform (in win32instance.cpp).
+class CWin32InstanceClaim {
+public:
+    CWin32InstanceClaim() = default;
+    ~CWin32InstanceClaim();
+    CWin32InstanceClaim(const CWin32InstanceClaim&) = delete;
+    CWin32InstanceClaim& operator=(const CWin32InstanceClaim&) = delete;
+
+    HANDLE m_hMutex = nullptr;
+    HWND m_hWnd = nullptr;
+    UINT m_uShowRequest = 0;
+    std::function<void()> m_onShowRequest;
+};
 
 class CWin32Platform : public CPlatform {
 public:
@@ -38,6 +54,9 @@ public:
     CString JoinPath(const CString& strDirectory, const CString& strName) const override;
     bool IsAbsolutePath(const CString& strPath) const override;
 
+    // One instance per list, in win32instance.cpp.
+    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
+
 private:
     // The shell forgets every icon when it restarts; the one last given is given again.
     static LRESULT CALLBACK TrayWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -57,4 +76,5 @@ private:
     decltype(&::PlaySoundA) m_pfnPlaySound = nullptr;
     NOTIFYICONDATAA m_trayRecord{};  // hWnd null while there is no icon
     UINT m_uTaskbarCreated = 0;
+    CWin32InstanceClaim m_instance;
 };

@@ -19,7 +19,7 @@ qv_require_session() {
 }
 
 # What every such script keeps: a scratch directory ($tmp), the processes it started in the
-# background ($pids, ended when it exits, after qv_on_exit if the script has one), and its
+# background ($pids, ended when it exits, once qv_on_exit has run if the script has one), and its
 # result ($status, which fail sets while the script goes on to the next check).
 qv_start_script() {
     tmp=$(mktemp -d)
@@ -29,9 +29,9 @@ qv_start_script() {
 }
 qv_end_script() {
     local pid
+    if declare -F qv_on_exit >/dev/null; then qv_on_exit; fi
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-    if declare -F qv_on_exit >/dev/null; then qv_on_exit; fi
     rm -rf "$tmp"
 }
 fail() {
