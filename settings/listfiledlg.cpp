@@ -86,16 +86,20 @@ void CKeepAliveDlg::SaveListFile() {
     const CString tempPath = file.GetOpenedPath();
     // Errors name the file written: the list file, or where its link leads.
     file.SetFilePath(target);
-    // Whatever goes wrong below, the temporary file does not stay behind.
+    // Whatever goes wrong below, the temporary file does not stay behind. It is closed first:
+    // Windows deletes no file that is still open.
     bool written = false;
     struct CTempRemover {
         CPlatform& platform;
+        CFile& file;
         const CString& path;
         const bool& keep;
         ~CTempRemover() {
-            if (!keep) platform.DeleteFile(path);
+            if (keep) return;
+            file.Abort();
+            platform.DeleteFile(path);
         }
-    } remover{Platform(), tempPath, written};
+    } remover{Platform(), file, tempPath, written};
     file.Write(text.data(), static_cast<UINT>(text.size()));
     file.Flush();
     file.Close();

@@ -8,6 +8,8 @@
 #   s: the list held so while OK saves: the box, then the rest of OK (hidden, the cycle with
 #      the new delay, the icon's clicks), the old file whole, no temporary file; once let go,
 #      the next OK saves.
+#   f: OK on a file system that is full: the temporary file is made but cannot be written;
+#      the box, then the rest of OK, the old file whole, the temporary file gone.
 #   i, j: a second start in i's folder opens i's dialog and ends with 0; j's folder runs beside
 #      it; after i is killed, the next start in its folder runs.
 set -uo pipefail
@@ -26,7 +28,10 @@ for tool in tcpdump wine winepath; do
 done
 
 qv_start_script
-qv_on_exit() { touch "$tmp"/release-* 2>/dev/null; }
+qv_on_exit() {
+    touch "$tmp"/release-* 2>/dev/null
+    mountpoint -q "$tmp/f" && umount -l "$tmp/f"
+}
 now() { date +%s.%N; }
 drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
 
@@ -169,6 +174,39 @@ else
     fail "s: a tray click did not show the dialog"
 fi
 exit_by_dialog s "$pid_s"
+
+# --- f: OK on a full file system -------------------------------------------------------------
+mkdir "$tmp/f"
+if mount -t tmpfs -o size=2m,mode=0755 qvfull "$tmp/f" 2>/dev/null; then
+    start f f "$hour_list"
+    cp "$tmp/f/Quorvane.Lst" "$tmp/f.lst"
+    list_f=$(winepath -w "$tmp/f/Quorvane.Lst")
+    drive --exe quorvane-f.exe wait || fail "f: no dialog"
+    # Every block taken; a new file can still be made, but nothing written to it.
+    dd if=/dev/zero of="$tmp/f/filler" bs=4k 2>/dev/null
+    if drive --exe quorvane-f.exe tray-click && drive --exe quorvane-f.exe wait-visible; then
+        drive --exe quorvane-f.exe set-text 1000 3 && drive --exe quorvane-f.exe post-click 1 ||
+            fail "f: could not click OK"
+        text=$(box_text f)
+        echo "f: OK on a full file system: '$text'"
+        [[ "$text" == "Disk full while accessing $list_f." ]] ||
+            fail "f: the box of the failed save says '$text'"
+        closed=$(now)
+        close_box f || fail "f: could not close the box"
+        drive --exe quorvane-f.exe wait-hidden || fail "f: the dialog stayed open after the box"
+        wait_request 127.0.0.51 "$closed" 8 ||
+            fail "f: no echo request in 8 s after the failed save: the cycle did not go on"
+        cmp -s "$tmp/f.lst" "$tmp/f/Quorvane.Lst" || fail "f: the failed save changed the list file"
+        left=$(cd "$tmp/f" && ls -A | grep -v -x -e Quorvane.Lst -e quorvane-f.exe -e filler)
+        [[ -z "$left" ]] || fail "f: the failed save left: $left"
+    else
+        fail "f: a tray click did not show the dialog"
+    fi
+    rm -f "$tmp/f/filler"
+    exit_by_dialog f "$pid_f"
+else
+    echo "f: skipped: no tmpfs could be mounted here (needs root in a mount namespace)"
+fi
 
 # --- i, j: one instance per folder ---------------------------------------------------------
 start i i '3\r\n0\r\n0\r\n127.0.0.52\r\n'

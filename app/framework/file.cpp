@@ -59,9 +59,7 @@ void CFileException::ReportError(CPlatform& platform, CWnd* pOwner) const {
 
 CFile::CFile(CPlatform& platform) : m_platform(platform) {}
 
-CFile::~CFile() {
-    if (m_pFile) m_pFile->Close();
-}
+CFile::~CFile() { Abort(); }
 
 CString CFile::FullPath(const CString& strPath) const {
     if (m_platform.IsAbsolutePath(strPath)) return strPath;
@@ -129,6 +127,12 @@ void CFile::Close() {
     const int error = m_pFile->Close();
     m_pFile.reset();
     if (error != 0) Throw(error);
+}
+
+void CFile::Abort() {
+    if (!m_pFile) return;
+    m_pFile->Close();
+    m_pFile.reset();
 }
 
 void CFile::Replace(CPlatform& platform, const CString& from, const CString& to,

@@ -65,6 +65,8 @@ public:
     // Writes through to the disk.
     void Flush();
     void Close();
+    // Closes without a word about errors: for giving up on a file already failing.
+    void Abort();
 
     // The full path errors name; the opened path unless set otherwise.
     CString GetFilePath() const { return m_strReportPath; }
