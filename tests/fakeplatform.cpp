@@ -175,6 +175,7 @@ public:
     CFakeFile(CFakePlatform& platform, CString path, bool bWrite)
         : m_platform(platform), m_path(std::move(path)), m_bWrite(bWrite) {
         ++m_platform.m_nFilesOpen;
+        m_platform.m_openPaths.insert(m_path);
     }
     ~CFakeFile() override { Close(); }
 
@@ -208,6 +209,7 @@ public:
         if (m_bClosed) return 0;
         m_bClosed = true;
         --m_platform.m_nFilesOpen;
+        m_platform.m_openPaths.erase(m_platform.m_openPaths.find(m_path));
         return m_bWrite ? m_platform.m_nCloseError : 0;
     }
 
@@ -278,6 +280,8 @@ int CFakePlatform::ResolveSavePath(const CString& path, CString& target) {
 int CFakePlatform::ReplaceFile(const CString& from, const CString& to) {
     m_replaceCalls.emplace_back(FullPath(from), FullPath(to));
     if (m_nReplaceError != 0) return m_nReplaceError;
+    if (m_openPaths.count(FullPath(from)) != 0 || m_openPaths.count(FullPath(to)) != 0)
+        return CFakeError::kAccessDenied;
     auto it = m_files.find(FullPath(from));
     if (it == m_files.end()) return 2;
     m_files[FullPath(to)] = std::move(it->second);
@@ -288,6 +292,7 @@ int CFakePlatform::ReplaceFile(const CString& from, const CString& to) {
 }
 
 int CFakePlatform::DeleteFile(const CString& path) {
+    if (m_openPaths.count(FullPath(path)) != 0) return CFakeError::kAccessDenied;
     return m_files.erase(FullPath(path)) != 0 ? 0 : 2;
 }
 

@@ -119,6 +119,8 @@ public:
     int m_nCloseError = 0;
     int m_nReplaceError = 0;
     int m_nFilesOpen = 0;
+    // The paths of the files open now: as on Windows, none of them can be deleted or replaced.
+    std::multiset<CString> m_openPaths;
     CString FullPath(const CString& path) const;
 
     // One instance per list: every path claimed, whether another process holds the list (the
