@@ -54,6 +54,51 @@ fi
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
 fi
-"${as_root[@]}" apt-get update -q
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+# A mirror caught mid-sync fails an index now and then ("File has unexpected size"); it
+# settles within minutes, so try again before giving up, and then install from the lists we
+# did get rather than failing outright.
+for try in 1 2 3 4 5; do
+    "${as_root[@]}" apt-get update -q && break
+    if ((try == 5)); then
+        echo "install-deps: apt-get update kept failing; installing from the lists at hand" >&2
+        break
+    fi
+    sleep $((try * 10))
+done
+apt_install() {
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "$@"
+}
+apt_install "${missing[@]}" && exit 0
+[[ " ${missing[*]} " == *":i386 "* ]] || exit 1
+
+# 32-bit libraries must match the 64-bit ones installed beside them version for version. When
+# an i386 index could not be had (the mirror mid-sync above), a library that the machine has
+# from an update has no i386 twin in apt's lists. Take every candidate from the release
+# itself, and fetch the missing twins from the mirror's own index: the one apt refused for its
+# size, each .deb checked against the hash that index gives.
+echo "install-deps: retrying with the 32-bit twins of updated libraries fetched directly" >&2
+debs=$(mktemp -d)
+trap 'rm -rf "$debs"' EXIT
+shopt -s nullglob
+for uri in $(comm -13 \
+    <(apt-get indextargets --format '$(URI)' 'Identifier: Packages' 'Architecture: i386' | sort -u) \
+    <(apt-get indextargets --no-release-info --format '$(URI)' 'Identifier: Packages' 'Architecture: i386' | sort -u)); do
+    repo=${uri%%dists/*}
+    curl -fsS "$uri.xz" | xz -dc | awk -v repo="$repo" '
+        /^Package: /  { p = $2 } /^Version: / { v = $2 } /^Filename: / { f = $2 }
+        /^SHA256: /   { print p, v, repo f, $2 }' >>"$debs/index" || true
+done
+for round in 1 2 3; do
+    out=$(apt-get install -s --no-install-recommends -t bookworm "$debs"/*.deb "${missing[@]}" 2>&1) && break
+    fetched=0
+    for pkg in $(grep -o 'Depends: [^ ]*:i386' <<<"$out" | sed 's/^Depends: //; s/:i386$//' | sort -u); do
+        ver=$(dpkg-query -W -f='${Version}' "$pkg:amd64" 2>/dev/null) || continue
+        read -r _ _ url sum < <(awk -v p="$pkg" -v v="$ver" '$1 == p && $2 == v' "$debs/index" 2>/dev/null) || continue
+        file="$debs/${url##*/}"
+        [[ -e "$file" ]] && continue
+        curl -fsS -o "$file" "$url" && sha256sum -c --quiet <<<"$sum  $file" && fetched=1 || rm -f "$file"
+    done
+    ((fetched)) || break
+done
+apt_install -t bookworm "$debs"/*.deb "${missing[@]}"
