@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Usage: scripts/build.sh PRESET   (dev | release | win32, see CMakePresets.json)
+# Usage: scripts/build.sh PRESET   (dev | release | win32 | win64, see CMakePresets.json)
 # Makes sure the toolchain is present, then configures and builds that preset.
 set -euo pipefail
 
 if (($# != 1)); then
-    echo "usage: $0 PRESET   (dev | release | win32)" >&2
+    echo "usage: $0 PRESET   (dev | release | win32 | win64)" >&2
     exit 2
 fi
 preset=$1

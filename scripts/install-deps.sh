@@ -2,8 +2,8 @@
 # Usage: scripts/install-deps.sh [PRESET]
 # Installs the Debian 12 packages Quorvane needs to build, test and benchmark; for the win32
 # preset also the MinGW-w64 cross compiler and 32-bit Wine (which needs the i386
-# architecture). Only missing packages are installed, so a second run is silent and touches
-# nothing.
+# architecture), for the win64 one their 64-bit counterparts. Only missing packages are
+# installed, so a second run is silent and touches nothing.
 set -euo pipefail
 preset=${1:-}
 
@@ -20,6 +20,8 @@ PACKAGES=(
 )
 if [[ "$preset" == win32 ]]; then
     PACKAGES+=(g++-mingw-w64-i686 wine wine32:i386 nsis)
+elif [[ "$preset" == win64 ]]; then
+    PACKAGES+=(g++-mingw-w64-x86-64 wine wine64)
 fi
 
 # A package counts as present only when dpkg reports it fully installed
