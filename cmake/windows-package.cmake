@@ -11,9 +11,15 @@ configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${qv_stage}/LICENSE.txt @ONLY NEWLI
 configure_file(${qv_win}/readme.txt ${qv_stage}/readme.txt @ONLY NEWLINE_STYLE WIN32)
 
 set(QV_SETUP ${CMAKE_BINARY_DIR}/quorvane-${qv_version}-setup.exe)
+# The win64 test build's installer is 64-bit too, so that it runs where its program does.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(qv_nsis_target amd64-unicode)
+else()
+    set(qv_nsis_target x86-unicode)
+endif()
 add_custom_command(
     OUTPUT ${QV_SETUP}
-    COMMAND ${QV_MAKENSIS} -V2 -DVERSION=${qv_version} -DEXE=$<TARGET_FILE:quorvane>
+    COMMAND ${QV_MAKENSIS} -V2 -DTARGET=${qv_nsis_target} -DVERSION=${qv_version} -DEXE=$<TARGET_FILE:quorvane>
             -DICON=${PROJECT_SOURCE_DIR}/res/icons/main.ico -DLICENSE=${qv_stage}/LICENSE.txt
             -DOUTFILE=${QV_SETUP} ${qv_win}/quorvane.nsi
     DEPENDS quorvane ${qv_win}/quorvane.nsi ${qv_stage}/LICENSE.txt

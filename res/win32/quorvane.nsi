@@ -1,9 +1,10 @@
 ; The Windows installer: per user, no administrator rights, a Start-menu shortcut and, ticked
 ; by default, one in the user's Startup folder. Every shortcut starts the program in
 ; %APPDATA%\Quorvane, which is the user's to write, so OK always saves the server list there.
-; Built by the win32 preset: makensis -DVERSION=... -DEXE=... -DICON=... -DLICENSE=... -DOUTFILE=...
+; Built by the win32 preset: makensis -DTARGET=x86-unicode -DVERSION=... -DEXE=... -DICON=...
+; -DLICENSE=... -DOUTFILE=...
 
-Unicode true
+Target ${TARGET}
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
