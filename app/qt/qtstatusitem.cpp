@@ -10,6 +10,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QPixmap>
@@ -247,6 +248,8 @@ public:
     const QString m_strMenuLabel;
     std::function<void(ERequest)> m_onRequest;
     CSniPixmaps m_pixmaps;
+    // The pictures' pixels as sent, by the icon they were drawn from: a tick shows two.
+    QHash<qint64, CSniPixmaps> m_pixmapsOf;
     QString m_strTip;
     bool m_bActive = true;
     bool m_bExported = false;
@@ -431,9 +434,11 @@ CQtStatusItem::~CQtStatusItem() = default;
 bool CQtStatusItem::IsExported() const { return m_pImpl->m_bExported; }
 
 void CQtStatusItem::SetIcon(const QIcon& icon) {
-    CSniPixmaps pixmaps = PixmapsOf(icon);
-    if (pixmaps == m_pImpl->m_pixmaps) return;
-    m_pImpl->m_pixmaps = std::move(pixmaps);
+    auto it = m_pImpl->m_pixmapsOf.find(icon.cacheKey());
+    if (it == m_pImpl->m_pixmapsOf.end())
+        it = m_pImpl->m_pixmapsOf.insert(icon.cacheKey(), PixmapsOf(icon));
+    if (*it == m_pImpl->m_pixmaps) return;
+    m_pImpl->m_pixmaps = *it;
     emit m_pImpl->m_pItem->NewIcon();
 }
 

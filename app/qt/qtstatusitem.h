@@ -27,7 +27,8 @@ public:
     // False when the paths were taken on the connection already.
     bool IsExported() const;
 
-    // Changes announce themselves to the host, which reads them when it likes.
+    // Changes announce themselves to the host, which reads them when it likes. The pixels
+    // drawn from an icon are kept by its key: hand the same QIcon for the same picture.
     void SetIcon(const QIcon& icon);
     // The tip, which is also the item's title.
     void SetToolTip(const QString& strText);

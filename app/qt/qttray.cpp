@@ -70,9 +70,9 @@ bool CQtTray::Notify(DWORD dwMessage, const CNotifyIconData& data) {
 void CQtTray::Apply(const CNotifyIconData& data) {
     if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr) {
         m_nIconId = data.hIcon->nResourceId;
-        m_xembedIcon = QIcon(QtPixmapOf(data.hIcon));
+        m_xembedIcon = XembedIconOf(m_nIconId, data.hIcon->cx, data.hIcon->cy);
         // The host picks the size it draws from all of the program's pictures.
-        if (m_pItem) m_pItem->SetIcon(QtIconOf(m_nIconId));
+        if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId));
         if (m_pFallback) m_pFallback->setIcon(m_xembedIcon);
     }
     if ((data.uFlags & NIF_TIP) != 0) {
@@ -87,6 +87,20 @@ void CQtTray::Apply(const CNotifyIconData& data) {
             if (pWidget->inherits("QSystemTrayIconSys") && pWidget->isVisible()) pWidget->repaint();
         }
     }
+}
+
+const QIcon& CQtTray::IconOf(UINT nIconId) {
+    auto it = m_icons.find(nIconId);
+    if (it == m_icons.end()) it = m_icons.emplace(nIconId, QtIconOf(nIconId)).first;
+    return it->second;
+}
+
+const QIcon& CQtTray::XembedIconOf(UINT nIconId, int cx, int cy) {
+    const auto key = std::make_tuple(nIconId, cx, cy);
+    auto it = m_xembedIcons.find(key);
+    if (it == m_xembedIcons.end())
+        it = m_xembedIcons.emplace(key, QIcon(IconOf(nIconId).pixmap(QSize(cx, cy)))).first;
+    return it->second;
 }
 
 void CQtTray::Start() {
@@ -116,7 +130,7 @@ void CQtTray::Start() {
         OnWatcherOwner(QString());
         return;
     }
-    m_pItem->SetIcon(QtIconOf(m_nIconId));
+    m_pItem->SetIcon(IconOf(m_nIconId));
     m_pItem->SetToolTip(m_strTip);
 
     // Every watcher that comes, goes or changes hands from now on...

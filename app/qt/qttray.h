@@ -9,8 +9,10 @@
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 #include "framework/wintypes.h"
 
@@ -34,6 +36,9 @@ public:
 
 private:
     void Apply(const CNotifyIconData& data);
+    // Each picture is decoded once and kept: every tick shows two of them.
+    const QIcon& IconOf(UINT nIconId);
+    const QIcon& XembedIconOf(UINT nIconId, int cx, int cy);
     void Start();
     // What the bus says of the watcher: its owner's unique name, empty for none.
     void OnWatcherOwner(const QString& strOwner);
@@ -53,6 +58,8 @@ private:
     // The picture and the tip as last handed over.
     UINT m_nIconId = 0;
     QIcon m_xembedIcon;
+    std::map<UINT, QIcon> m_icons;
+    std::map<std::tuple<UINT, int, int>, QIcon> m_xembedIcons;
     QString m_strTip;
 
     std::optional<QDBusConnection> m_bus;
