@@ -14,30 +14,18 @@ build=$(readlink -f "${QV_BUILD:-build/release}")
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
+source bench/trayhost.sh
+qv_bench_need strace
+[[ -x "$build/app/quorvane" && -x "$build/bench/minimal_tray" ]] ||
+    qv_bench_fail "no release build in $build: run scripts/build.sh release first"
+[[ "$host" == none ]] && qv_bench_fail "the idle cost is measured under a tray host: xembed or bus"
 printf '3600\r\n0\r\n0\r\n127.0.0.1\r\n127.0.0.2\r\n' >"$work/Quorvane.Lst"
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-sleep 1
-session=()
-if [[ "$host" == bus ]]; then
-    mkdir -p "$work/home/.config/lxqt"
-    printf '[General]\n__userfile__=true\npanels=panel1\n\n[panel1]\nplugins=sni\n\n[sni]\ntype=statusnotifier\n' \
-        >"$work/home/.config/lxqt/panel.conf"
-    dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" >/dev/null 2>&1 &
-    sleep 1
-    session=(env "DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus")
-    DISPLAY=$display HOME=$work/home XDG_CONFIG_HOME=$work/home/.config NO_AT_BRIDGE=1 \
-        "${session[@]}" lxqt-panel >/dev/null 2>&1 &
-    sleep 3
-else
-    DISPLAY=$display trayer --edge top --align right >/dev/null 2>&1 &
-    sleep 1
-fi
+qv_bench_session "$host"
 
 measure() {  # name command...
     local name=$1
     shift
-    (cd "$work" && DISPLAY=$display exec "${session[@]}" "$@") >/dev/null 2>&1 &
+    (cd "$work" && exec "${session[@]}" "$@") >/dev/null 2>&1 &
     local pid=$!
     sleep 3  # start-up is not idle
     strace -f -c -o "$work/$name.strace" -p "$pid" >/dev/null 2>&1 &

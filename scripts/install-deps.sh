@@ -13,7 +13,7 @@ PACKAGES=(
     qt6-base-dev qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
     iproute2 util-linux tcpdump
     clang libclang-rt-14-dev libbenchmark-dev
-    strace xvfb dbus-daemon nftables icewm xdotool doctest-dev
+    strace xvfb dbus-daemon nftables icewm trayer xdotool doctest-dev
     xfce4-panel xfconf lxqt-panel
     sway waybar grim qt6-wayland libwayland-dev libglib2.0-bin dbus-bin
     desktop-file-utils appstream libxml2-utils file man-db dpkg-dev fakeroot lintian
