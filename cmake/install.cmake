@@ -13,8 +13,24 @@ install(FILES ${qv_linux}/io.github.harrowbecks.quorvane.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${qv_linux}/quorvane-autostart.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane/autostart RENAME quorvane.desktop)
-# Where the user's service manager looks, whatever the library directory is called.
-install(FILES ${qv_linux}/quorvane.service DESTINATION lib/systemd/user)
+# The user service goes where the user's service manager looks under the prefix it is
+# installed into, which --prefix may change at install time: the distribution's
+# lib/systemd/user under /usr, share/systemd/user elsewhere (the only one searched under
+# ~/.local; /usr/local has both). It names the installed program in full, as systemd looks
+# for none in ~/.local/bin.
+install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        set(qv_unit_dir \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\")
+    else()
+        set(qv_unit_dir \"\${CMAKE_INSTALL_PREFIX}/share/systemd/user\")
+    endif()
+    file(READ \"${qv_linux}/quorvane.service\" qv_unit)
+    string(REPLACE \"ExecStart=quorvane\" \"ExecStart=\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quorvane\"
+           qv_unit \"\${qv_unit}\")
+    file(WRITE \"${CMAKE_BINARY_DIR}/unit/quorvane.service\" \"\${qv_unit}\")
+    file(INSTALL DESTINATION \"\${qv_unit_dir}\" TYPE FILE
+         FILES \"${CMAKE_BINARY_DIR}/unit/quorvane.service\")
+")
 
 foreach(size 16x16 32x32 48x48 64x64 128x128 256x256)
     install(FILES ${PROJECT_SOURCE_DIR}/res/icons/hicolor/${size}/apps/quorvane.png

@@ -73,6 +73,20 @@ grep -q '<svg[^>]*viewBox=' "$share/icons/hicolor/scalable/apps/quorvane.svg" ||
 out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$share/man/man1/quorvane.1.gz" 2>&1 >/dev/null)
 [[ -z "$out" ]] || fail "the manual page: $out"
 
+# The user service names the installed program in full, and lands where the user's service
+# manager looks under each prefix: a user's own ~/.local is searched only in share/.
+grep -qx 'ExecStart=/usr/bin/quorvane' "$dest/usr/lib/systemd/user/quorvane.service" ||
+    fail "the user service starts: $(grep ExecStart "$dest/usr/lib/systemd/user/quorvane.service")"
+local_prefix=$tmp/user/.local
+if cmake --install "$build" --prefix "$local_prefix" >"$tmp/install-local.log" 2>&1; then
+    unit=$local_prefix/share/systemd/user/quorvane.service
+    grep -qx "ExecStart=$local_prefix/bin/quorvane" "$unit" 2>/dev/null ||
+        fail "installed into ~/.local, the user service is not in share/systemd/user or does not start $local_prefix/bin/quorvane"
+    [[ ! -e "$local_prefix/lib/systemd" ]] || fail "installed into ~/.local, a user service stands in lib/systemd, where nothing looks"
+else
+    fail "the install into a ~/.local prefix failed: $(cat "$tmp/install-local.log")"
+fi
+
 # The installed program from the staging prefix: its first probe plays the sound, for which
 # it loads the module from the installed place. A copy alone in a directory of its own must
 # say it has no sound, or the check could not tell.
