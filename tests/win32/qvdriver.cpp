@@ -34,8 +34,8 @@
 //     controls          prints the shown controls at any depth, a line each: id, class and
 //                       label (what a failed step saw)
 //     default-button    prints the default button's id and its label (a message box's
-//                       MB_DEFBUTTONn): the one the dialog names (DM_GETDEFID), checked
-//                       against the one drawn as default (BS_DEFPUSHBUTTON)
+//                       MB_DEFBUTTONn): the one drawn as default (BS_DEFPUSHBUTTON), checked
+//                       to be the one Return presses (it has the focus, or DM_GETDEFID names it)
 //
 // --exe NAME: only the dialog of a process whose image file is NAME (another instance may be
 // running). --caption TEXT: the window with that caption (a message box, an installer) instead
@@ -368,11 +368,10 @@ int Fits(HWND hwnd, const std::string& strText) {
     return rectText.bottom <= rectClient.bottom && rectText.right <= rectClient.right ? 0 : 1;
 }
 
+// Return presses the focused push button, else the one the dialog names (DM_GETDEFID), and
+// that is the one drawn as default; Wine's message boxes name a stale id and leave it to the
+// focus, so the one drawn as default counts, and must have the focus or be the one named.
 int DefaultButton(HWND hwnd) {
-    DWORD_PTR dwDefault = 0;
-    if (!Send(hwnd, DM_GETDEFID, 0, 0, dwDefault) || HIWORD(dwDefault) != DC_HASDEFID)
-        return Fail("the dialog names no default button");
-    const int nId = LOWORD(dwDefault);
     std::vector<HWND> children;
     EnumChildWindows(hwnd, AddChild, reinterpret_cast<LPARAM>(&children));
     std::vector<HWND> drawn;
@@ -383,11 +382,21 @@ int DefaultButton(HWND hwnd) {
             (GetWindowLongA(hwndChild, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
             drawn.push_back(hwndChild);
     }
-    if (drawn.size() != 1 || GetDlgCtrlID(drawn.front()) != nId)
-        return Fail("the dialog names button " + std::to_string(nId) + " as default, but " +
-                    std::to_string(drawn.size()) + " buttons are drawn as default" +
-                    (drawn.empty() ? std::string() : " (the first: " + Label(drawn.front()) + ")"));
-    std::printf("%d %s\n", nId, Label(drawn.front()).c_str());
+    if (drawn.size() != 1)
+        return Fail(std::to_string(drawn.size()) + " buttons are drawn as default");
+    HWND hwndDefault = drawn.front();
+    const int nId = GetDlgCtrlID(hwndDefault);
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    const bool bFocused = GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) &&
+                          info.hwndFocus == hwndDefault;
+    DWORD_PTR dwNamed = 0;
+    const bool bNamed = Send(hwnd, DM_GETDEFID, 0, 0, dwNamed) && HIWORD(dwNamed) == DC_HASDEFID &&
+                        LOWORD(dwNamed) == nId;
+    if (!bFocused && !bNamed)
+        return Fail("button " + std::to_string(nId) + " (" + Label(hwndDefault) +
+                    ") is drawn as default, but Return would not press it");
+    std::printf("%d %s\n", nId, Label(hwndDefault).c_str());
     return 0;
 }
 
