@@ -4,7 +4,12 @@
 # namespace and the Wine session's display: a silent install, its files, shortcuts and
 # uninstall entry; the program started as its shortcut starts it, pinging 127.0.0.1 and saving
 # its list in the shortcut's working directory; a silent uninstall while it runs, which closes
-# it and leaves nothing but the list. Then the portable zip's contents.
+# it and leaves nothing but the list, nor the Programs folder the install made. Then, driven as
+# a user drives them: an upgrade over a custom folder while the program runs (it says it will
+# close it, installs into that folder, keeps the Startup shortcut; its finish page's text fits
+# and starts the program), a silent upgrade that keeps the Startup shortcut away, and an
+# uninstall whose question on the list defaults to No. Then the portable zip's contents.
+# QV_SCREENSHOTS=DIR keeps pictures of the finish page and the two questions there (PNG).
 set -uo pipefail
 setup=$(readlink -f "$1")
 portable=$(readlink -f "$2")
@@ -20,6 +25,11 @@ w() { timeout -k 5 60 wine "$@" </dev/null; }
 winvar() { w cmd /c echo "%$1%" 2>/dev/null | tr -d '\r'; }
 unix() { winepath -u "$1" 2>/dev/null; }
 same_path() { [[ "${1,,}" == "${2,,}" ]]; }
+shot() {
+    [[ -n "${QV_SCREENSHOTS:-}" ]] || return 0
+    timeout 20 import -window root "$QV_SCREENSHOTS/$1.png" 2>/dev/null ||
+        echo "wine_installer: no screenshot $1 (ImageMagick's import?)" >&2
+}
 
 timeout 180 wineboot -i </dev/null >/dev/null 2>&1
 timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
@@ -33,6 +43,11 @@ workdir="$appdata\\Quorvane"
 startmenu="$appdata\\Microsoft\\Windows\\Start Menu\\Programs\\Quorvane.lnk"
 startup="$appdata\\Microsoft\\Windows\\Start Menu\\Programs\\Startup\\Quorvane.lnk"
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvane'
+programs=$(unix "$localappdata\\Programs")
+# The install makes the Programs folder where there is none: the uninstall must remove it.
+rmdir "$programs" 2>/dev/null
+[[ -e "$programs" ]] && echo "wine_installer: $localappdata\\Programs is not empty: its removal goes unchecked" >&2
+made_programs=$([[ -e "$programs" ]] || echo 1)
 
 # --- Install ---------------------------------------------------------------------------------
 w "$setup" /S >/dev/null 2>&1 || fail "the silent install ended with $?"
@@ -103,6 +118,102 @@ done
 timeout 60 wine reg query "$key" </dev/null >/dev/null 2>&1 && fail "the uninstall entry is still there"
 left=$(cd "$work" 2>/dev/null && ls -A)
 [[ "$left" == "Quorvane.Lst" ]] || fail "after a silent uninstall $workdir holds '$left', not the list alone"
+[[ -n "$made_programs" && -e "$programs" ]] &&
+    fail "the uninstaller left $localappdata\\Programs, which the install made: $(ls -A "$programs")"
+
+# --- An upgrade over a custom folder, driven as a user drives it, while the program runs --------
+# C:\custom is there before: only the folder below it is the installer's to remove.
+custom='C:\custom\QuorvaneTest'
+cust=$(unix "$custom")
+mkdir -p "$(unix 'C:\custom')"
+w "$setup" /S "/D=$custom" >/dev/null 2>&1 || fail "the silent install into $custom ended with $?"
+[[ -f "$cust/quorvane.exe" && -f "$(unix "$startup")" ]] ||
+    fail "the silent install into $custom left no program there or no Startup shortcut"
+(cd "$work" && exec timeout -k 5 120 wine "$custom\\quorvane.exe" </dev/null >"$tmp/program2.log" 2>&1) &
+program=$!
+pids+=("$program")
+drive wait || fail "the program in $custom did not start: $(head -c 500 "$tmp/program2.log")"
+timeout -k 5 180 wine "$setup" </dev/null >/dev/null 2>&1 &
+pids+=("$!")
+wizard() { timeout -k 5 30 wine "$driver" --caption "Quorvane Setup*" "$@" </dev/null; }
+page() { wizard --text "$1" wait && wizard wait-enabled 1; }
+# Welcome, licence, components: the defaults; then the folder is the installation's own.
+for step in "Click Next to continue" "I Agree" "Check the components" "Destination Folder"; do
+    if ! page "$step"; then
+        fail "the upgrade's wizard did not reach the page showing '$step': $(wizard controls | tr '\r\n' '  ')"
+        break
+    fi
+    if [[ "$step" == "Destination Folder" ]]; then
+        wizard controls | tr -d '\r' | grep -qiF "$custom" ||
+            fail "the upgrade offers another folder than $custom: $(wizard controls | tr '\r\n' '  ')"
+    fi
+    wizard click 1 || fail "could not go past the page showing '$step'"
+done
+box=(--caption "Quorvane Setup" --text "will be closed")
+if timeout -k 5 30 wine "$driver" "${box[@]}" wait </dev/null; then
+    shot upgrade-question
+    kill -0 "$program" 2>/dev/null || fail "the program was closed before the user said OK"
+    timeout -k 5 30 wine "$driver" "${box[@]}" click 1 </dev/null || fail "could not answer OK"
+else
+    fail "the upgrade did not say that it closes the running program"
+fi
+for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$program" 2>/dev/null; then
+    fail "the upgrade left the program running"
+else
+    wait "$program"
+    code=$?
+    ((code == 0)) || fail "the program closed by the upgrade ended with $code, not 0"
+fi
+if page "Quorvane is installed"; then
+    shot finish-page
+    measure=$(wizard fits "Your settings are kept" | tr -d '\r') ||
+        fail "the finish page's text is cut off: it needs and has (pixels) ${measure:-?}"
+    # Finish, with "Start Quorvane now" ticked as it is by default.
+    wizard click 1 || fail "could not click Finish"
+    drive wait || fail "Finish did not start the program"
+else
+    fail "the upgrade did not finish: $(wizard controls | tr '\r\n' '  ')"
+fi
+[[ -f "$cust/quorvane.exe" && -f "$cust/uninstall.exe" ]] || fail "the upgrade left no program in $custom"
+[[ ! -e "$inst" ]] || fail "the upgrade installed a second copy into $installdir"
+entry=$(timeout 60 wine reg query "$key" /v InstallLocation </dev/null 2>/dev/null | tr -d '\r')
+grep -qiF "$custom" <<<"$entry" || fail "after the upgrade the uninstall entry says: $entry"
+for link in "$startmenu" "$startup"; do
+    mapfile -t read < <(w "$driver" shortcut "$link" 2>&1 | tr -d '\r')
+    same_path "${read[0]:-}" "$custom\\quorvane.exe" || fail "after the upgrade $link starts '${read[*]}'"
+done
+
+# --- A silent upgrade where the user has turned the Startup shortcut off ----------------------
+rm -f "$(unix "$startup")"
+w "$setup" /S >/dev/null 2>&1 || fail "the silent upgrade ended with $?"
+timeout -k 5 30 wine "$driver" wait-gone </dev/null || fail "the silent upgrade left the program running"
+[[ -e "$(unix "$startup")" ]] && fail "the silent upgrade put back the Startup shortcut the user had removed"
+[[ -f "$(unix "$startmenu")" ]] || fail "the silent upgrade removed the Start-menu shortcut"
+cmp -s "$cust/quorvane.exe" "$quorvane" || fail "the silent upgrade did not go into $custom"
+[[ ! -e "$inst" ]] || fail "the silent upgrade installed a second copy into $installdir"
+
+# --- Uninstall, driven: the question on the list defaults to No -----------------------------
+timeout -k 5 120 wine "$cust/uninstall.exe" </dev/null >/dev/null 2>&1 &
+pids+=("$!")
+unwizard() { timeout -k 5 30 wine "$driver" --caption "Quorvane Uninstall*" "$@" </dev/null; }
+box=(--caption "Quorvane Uninstall" --text "Remove your server list")
+if unwizard --text "will be uninstalled" wait && unwizard wait-enabled 1 && unwizard click 1 &&
+    timeout -k 5 30 wine "$driver" "${box[@]}" wait </dev/null; then
+    shot uninstall-question
+    default=$(timeout -k 5 30 wine "$driver" "${box[@]}" default-button </dev/null | tr -d '\r')
+    [[ "$default" == "7 No" ]] || fail "the question on the list defaults to '$default', not No"
+    timeout -k 5 30 wine "$driver" "${box[@]}" click 7 </dev/null || fail "could not answer No"
+    unwizard --text "Completed" wait && unwizard wait-enabled 1 && unwizard click 1 ||
+        fail "the uninstaller did not complete: $(unwizard controls | tr '\r\n' '  ')"
+else
+    fail "the uninstaller did not ask about the list: $(unwizard controls | tr '\r\n' '  ')"
+fi
+for _ in $(seq 100); do [[ ! -e "$cust" ]] && break; sleep 0.1; done
+cmp -s "$tmp/expected" "$work/Quorvane.Lst" || fail "answering No did not keep the list"
+[[ ! -e "$cust" ]] || fail "the uninstaller left $custom: $(ls -A "$cust")"
+[[ -d "$(unix 'C:\custom')" ]] || fail "the uninstaller removed C:\\custom, which was there before"
+timeout 60 wine reg query "$key" </dev/null >/dev/null 2>&1 && fail "the uninstall entry is still there"
 
 # --- The portable zip ------------------------------------------------------------------------
 contents=$(cmake -E tar tf "$portable" 2>&1 | grep -v '/$' | LC_ALL=C sort | tr '\n' ' ')

@@ -1,6 +1,8 @@
 ; The Windows installer: per user, no administrator rights, a Start-menu shortcut and, ticked
 ; by default, one in the user's Startup folder. Every shortcut starts the program in
 ; %APPDATA%\Quorvane, which is the user's to write, so OK always saves the server list there.
+; Installed again over an existing installation (an upgrade), it goes into the same folder and
+; keeps the Startup choice that installation has.
 ; Built by the win32 preset: makensis -DTARGET=x86-unicode -DVERSION=... -DEXE=... -DICON=...
 ; -DLICENSE=... -DOUTFILE=...
 
@@ -11,6 +13,8 @@ RequestExecutionLevel user
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "WinMessages.nsh"
+!include "Sections.nsh"
+!include "FileFunc.nsh"
 
 !define APP "Quorvane"
 !define PUBLISHER "Harrowbecks Software, Inc."
@@ -20,6 +24,8 @@ RequestExecutionLevel user
 Name "${APP}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Quorvane"
+; An upgrade goes where the existing installation is (/D= still wins).
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${APP} ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
@@ -36,6 +42,8 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
 !define MUI_FINISHPAGE_TITLE "${APP} is installed"
+; Six lines in the dialog font: the large text box holds seven, the normal one only five.
+!define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_TEXT "${APP} runs in the notification area: click its icon to set the delay and the server list.$\r$\n$\r$\nYour settings are kept in $APPDATA\Quorvane\Quorvane.Lst; the shortcuts start ${APP} there, so they are always saved."
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "Start ${APP} now"
@@ -53,12 +61,18 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 
 ; A running Quorvane is asked to close as a close request from outside does (it ends cleanly,
 ; its list already saved); one that does not go within 5 s is left alone and the user told.
+; The installer says so first (it replaces a program the user is running): Cancel leaves
+; everything as it was; a silent install goes on.
 !macro CLOSE_RUNNING un
 Function ${un}CloseRunning
     FindWindow $0 "#32770" "${DIALOG_CAPTION}"
     ${If} $0 == 0
         Return
     ${EndIf}
+    !if "${un}" == ""
+        MessageBox MB_OKCANCEL|MB_ICONINFORMATION "${APP} is running and will be closed now so that it can be updated. Your server list is kept.$\r$\n$\r$\nChoose OK to go on." /SD IDOK IDOK +2
+        Abort
+    !endif
     SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
     StrCpy $1 0
     ${DoWhile} $1 < 50
@@ -82,10 +96,30 @@ Function StartNow
     Exec '"$INSTDIR\quorvane.exe"'
 FunctionEnd
 
+; The topmost folder of $INSTDIR's that does not exist yet ("" when it does): what the
+; installer creates, so that the uninstaller removes it again (when empty), say
+; %LOCALAPPDATA%\Programs on a machine where nothing was installed there before.
+Function TopNewFolder
+    StrCpy $1 ""
+    StrCpy $0 "$INSTDIR"
+    ${DoUntil} ${FileExists} "$0\*.*"
+        StrCpy $1 $0
+        ${GetParent} $0 $0
+        ${If} $0 == ""
+            ${Break}
+        ${EndIf}
+    ${Loop}
+FunctionEnd
+
 Section "${APP} (required)" SecProgram
     SectionIn RO
     Call CloseRunning
+    Call TopNewFolder
     SetOutPath "$INSTDIR"
+    ; An upgrade keeps what was recorded when the folders were made.
+    ${If} $1 != ""
+        WriteRegStr HKCU "${UNINSTALL_KEY}" "CreatedFolder" "$1"
+    ${EndIf}
     File "/oname=quorvane.exe" "${EXE}"
     File "/oname=LICENSE.txt" "${LICENSE}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -93,6 +127,8 @@ Section "${APP} (required)" SecProgram
     ; Shortcuts take the output path as their working directory.
     CreateDirectory "$APPDATA\Quorvane"
     SetOutPath "$APPDATA\Quorvane"
+    ; The Startup section makes it again when it is ticked.
+    Delete "$SMSTARTUP\${APP}.lnk"
     CreateShortcut "$SMPROGRAMS\${APP}.lnk" "$INSTDIR\quorvane.exe" "" "$INSTDIR\quorvane.exe" 0 \
         SW_SHOWNORMAL "" "Keep network connections up"
 
@@ -115,6 +151,18 @@ Section "Start ${APP} when I log on" SecStartup
         SW_SHOWNORMAL "" "Keep network connections up"
 SectionEnd
 
+; An upgrade keeps the Startup choice of the installation it replaces: a user who removed
+; the Startup shortcut (or unticked it) does not get it back.
+Function .onInit
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $0 != ""
+    ${AndIf} ${FileExists} "$0\quorvane.exe"
+        ${IfNot} ${FileExists} "$SMSTARTUP\${APP}.lnk"
+            !insertmacro UnselectSection ${SecStartup}
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
 Section "Uninstall"
     Call un.CloseRunning
     Delete "$SMPROGRAMS\${APP}.lnk"
@@ -123,10 +171,27 @@ Section "Uninstall"
     Delete "$INSTDIR\LICENSE.txt"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
+    ; Then the folders above it that the installer made, each only if empty (RMDir without
+    ; /r), up to the topmost one it recorded, and only when that one does hold $INSTDIR.
+    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "CreatedFolder"
+    StrLen $2 "$0\"
+    StrCpy $3 "$INSTDIR" $2
+    ${If} $0 != ""
+    ${AndIf} $3 == "$0\"
+        StrCpy $1 "$INSTDIR"
+        ${DoUntil} $1 == $0
+            ${GetParent} $1 $1
+            ${If} $1 == ""
+                ${Break}
+            ${EndIf}
+            RMDir $1
+        ${Loop}
+    ${EndIf}
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
-    ; The user's server list is theirs: asked for, and kept when nobody can be asked.
+    ; The user's server list is theirs: asked for, No by default, and kept when nobody can
+    ; be asked.
     ${If} ${FileExists} "$APPDATA\Quorvane\Quorvane.Lst"
-        MessageBox MB_YESNO|MB_ICONQUESTION "Remove your server list too?$\r$\n$\r$\n$APPDATA\Quorvane\Quorvane.Lst" /SD IDNO IDNO keep
+        MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Remove your server list too?$\r$\n$\r$\n$APPDATA\Quorvane\Quorvane.Lst" /SD IDNO IDNO keep
         Delete "$APPDATA\Quorvane\Quorvane.Lst"
         keep:
     ${EndIf}

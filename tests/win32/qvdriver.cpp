@@ -22,10 +22,26 @@
 //                       the milliseconds that took
 //     shortcut FILE     prints a shortcut's target and working directory, a line each, as
 //                       the shell reads them (needs no window)
+//     wait-gone         until no such window is left
+//     wait-enabled ID   until the control is shown and enabled (a wizard's Next, say)
+//     click-text TEXT   a click on the shown, enabled button labelled TEXT (its access key's
+//                       '&' left out), wherever it sits in the window (a wizard page's own
+//                       controls are children of an inner dialog)
+//     fits TEXT         whether the text of the static control whose text holds TEXT fits
+//                       it: prints the height its text needs, word-wrapped in the control's
+//                       own font, and the control's height, in pixels; exit code 1 when the
+//                       text needs more
+//     controls          prints the shown controls at any depth, a line each: id, class and
+//                       label (what a failed step saw)
+//     default-button    prints the default button's id and its label (a message box's
+//                       MB_DEFBUTTONn): the one drawn as default (BS_DEFPUSHBUTTON), checked
+//                       to be the one Return presses (it has the focus, or DM_GETDEFID names it)
 //
 // --exe NAME: only the dialog of a process whose image file is NAME (another instance may be
-// running). --caption TEXT: the window with that caption (a message box, say) instead of the
-// main dialog. --timeout MS: how long answer and repaint wait (5000 by default). Exit code 0 on
+// running). --caption TEXT: the window with that caption (a message box, an installer) instead
+// of the main dialog; with a final '*', a caption that begins with TEXT. --text TEXT: only a window
+// that shows a control whose label holds TEXT (an installer and its message boxes share their
+// caption). --timeout MS: how long answer and repaint wait (5000 by default). Exit code 0 on
 // success; otherwise a one-line message on stderr and 2 (or 1 for "visible" when the dialog is
 // hidden). Every wait is bounded.
 
@@ -37,11 +53,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 const char kMainCaption[] = "Quorvane by Harrowbecks Software, Inc.";
 const char* g_pszCaption = kMainCaption;
+const char* g_pszText = nullptr;
 const char kDialogClass[] = "#32770";
 // The tray icon's callback: message, icon id, and the mouse message as lParam.
 const UINT kTrayMessage = WM_APP + 100;
@@ -72,21 +90,83 @@ bool ImageIs(HWND hwnd, const char* pszImage) {
     return _stricmp(pszBase != nullptr ? pszBase + 1 : szPath, pszImage) == 0;
 }
 
+// Sent, as the system sends a control's messages: bounded, as the program may be stuck in
+// a modal box or a blocking call.
+bool Send(HWND hwnd, UINT nMessage, WPARAM wParam, LPARAM lParam, DWORD_PTR& dwResult) {
+    return SendMessageTimeoutA(hwnd, nMessage, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                               &dwResult) != 0;
+}
+
+// A control's label as the user reads it: the '&' that marks its access key left out.
+std::string Label(HWND hwnd) {
+    char szText[1024] = "";
+    DWORD_PTR dwResult = 0;
+    if (!Send(hwnd, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText), dwResult))
+        return std::string();
+    std::string strLabel;
+    for (const char* psz = szText; *psz != '\0'; ++psz) {
+        if (*psz == '&' && *++psz == '\0') break;
+        strLabel += *psz;
+    }
+    return strLabel;
+}
+
+BOOL CALLBACK AddChild(HWND hwnd, LPARAM lParam) {
+    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
+    return TRUE;
+}
+
+// The first shown control at any depth whose label holds (or, bWhole, is) strText.
+HWND FindControl(HWND hwnd, const std::string& strText, bool bWhole) {
+    std::vector<HWND> children;
+    EnumChildWindows(hwnd, AddChild, reinterpret_cast<LPARAM>(&children));
+    for (HWND hwndChild : children) {
+        if (!IsWindowVisible(hwndChild)) continue;
+        const std::string strLabel = Label(hwndChild);
+        if (bWhole ? strLabel == strText : strLabel.find(strText) != std::string::npos)
+            return hwndChild;
+    }
+    return nullptr;
+}
+
+// The caption, or with a final '*' what it begins with (a wizard names its page after it).
+bool CaptionIs(HWND hwnd) {
+    const size_t nLength = std::strlen(g_pszCaption);
+    if (nLength == 0 || g_pszCaption[nLength - 1] != '*')
+        return true;  // FindWindowEx compared the whole caption
+    char szCaption[256] = "";
+    DWORD_PTR dwResult = 0;
+    return Send(hwnd, WM_GETTEXT, sizeof szCaption, reinterpret_cast<LPARAM>(szCaption),
+                dwResult) &&
+           std::strncmp(szCaption, g_pszCaption, nLength - 1) == 0;
+}
+
+std::vector<HWND> FindDialogs(const char* pszImage) {
+    std::vector<HWND> found;
+    const size_t nLength = std::strlen(g_pszCaption);
+    const char* pszCaption =
+        nLength > 0 && g_pszCaption[nLength - 1] == '*' ? nullptr : g_pszCaption;
+    for (HWND hwnd = nullptr;
+         (hwnd = FindWindowExA(nullptr, hwnd, kDialogClass, pszCaption)) != nullptr;) {
+        if (!CaptionIs(hwnd)) continue;
+        if (pszImage != nullptr && !ImageIs(hwnd, pszImage)) continue;
+        if (g_pszText != nullptr && FindControl(hwnd, g_pszText, false) == nullptr) continue;
+        found.push_back(hwnd);
+    }
+    return found;
+}
+
 // The program's dialog: nullptr with a message when there is none, or more than one to
 // choose from.
 HWND FindDialog(const char* pszImage, std::string& strWhy) {
-    HWND hwndFound = nullptr;
-    int nFound = 0;
-    for (HWND hwnd = nullptr;
-         (hwnd = FindWindowExA(nullptr, hwnd, kDialogClass, g_pszCaption)) != nullptr;) {
-        if (pszImage != nullptr && !ImageIs(hwnd, pszImage)) continue;
-        hwndFound = hwnd;
-        ++nFound;
-    }
-    if (nFound == 1) return hwndFound;
-    strWhy = nFound == 0 ? std::string("no window \"") + g_pszCaption + "\""
-                         : std::to_string(nFound) + " windows \"" + g_pszCaption +
-                               "\": name the program with --exe";
+    const std::vector<HWND> found = FindDialogs(pszImage);
+    if (found.size() == 1) return found.front();
+    const std::string strWindow =
+        std::string("\"") + g_pszCaption + "\"" +
+        (g_pszText != nullptr ? std::string(" showing \"") + g_pszText + "\"" : std::string());
+    strWhy = found.empty() ? "no window " + strWindow
+                           : std::to_string(found.size()) + " windows " + strWindow +
+                                 ": name the program with --exe";
     return nullptr;
 }
 
@@ -98,13 +178,6 @@ bool ParseId(const char* pszText, int& nId) {
     return true;
 }
 
-// Sent, as the system sends a control's messages: bounded, as the program may be stuck in
-// a modal box or a blocking call.
-bool Send(HWND hwnd, UINT nMessage, WPARAM wParam, LPARAM lParam, DWORD_PTR& dwResult) {
-    return SendMessageTimeoutA(hwnd, nMessage, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
-                               &dwResult) != 0;
-}
-
 int WaitShown(HWND hwnd, bool bShown) {
     for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kWaitMs; Sleep(kPollMs)) {
         if (!IsWindow(hwnd)) return Fail("the dialog was destroyed");
@@ -114,20 +187,35 @@ int WaitShown(HWND hwnd, bool bShown) {
                 std::to_string(kWaitMs / 1000) + " s");
 }
 
-int Click(HWND hwnd, int nId) {
+int ClickButton(HWND hwnd, HWND hwndButton, const std::string& strName) {
     if (!IsWindowVisible(hwnd)) return Fail("the dialog is hidden: nothing there to click");
     // A modal box disables its owner: the mouse cannot reach the dialog then.
     if (!IsWindowEnabled(hwnd)) return Fail("the dialog is disabled (a message box open?)");
-    HWND hwndButton = GetDlgItem(hwnd, nId);
-    if (hwndButton == nullptr) return Fail("no control " + std::to_string(nId));
     if (!IsWindowVisible(hwndButton) || !IsWindowEnabled(hwndButton))
-        return Fail("button " + std::to_string(nId) + " is hidden or disabled");
+        return Fail("button " + strName + " is hidden or disabled");
     DWORD_PTR dwResult = 0;
     if (Send(hwndButton, BM_CLICK, 0, 0, dwResult)) return 0;
     // A click that ends the program may take its window with it before the answer.
     if (!IsWindow(hwnd)) return 0;
-    return Fail("the click on " + std::to_string(nId) + " did not return within " +
+    return Fail("the click on " + strName + " did not return within " +
                 std::to_string(kSendTimeoutMs / 1000) + " s (a message box open?)");
+}
+
+int Click(HWND hwnd, int nId) {
+    HWND hwndButton = GetDlgItem(hwnd, nId);
+    if (hwndButton == nullptr) return Fail("no control " + std::to_string(nId));
+    return ClickButton(hwnd, hwndButton, std::to_string(nId));
+}
+
+int WaitEnabled(HWND hwnd, int nId) {
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kWaitMs; Sleep(kPollMs)) {
+        if (!IsWindow(hwnd)) return Fail("the dialog was destroyed");
+        HWND hwndControl = GetDlgItem(hwnd, nId);
+        if (hwndControl != nullptr && IsWindowVisible(hwndControl) && IsWindowEnabled(hwndControl))
+            return 0;
+    }
+    return Fail("control " + std::to_string(nId) + " is still missing, hidden or disabled after " +
+                std::to_string(kWaitMs / 1000) + " s");
 }
 
 // A left click on the button as the mouse leaves it in the program's queue: pressed and
@@ -178,6 +266,140 @@ int Repaint(HWND hwnd) {
     return 0;
 }
 
+// The font a dialog template names, made as the dialog manager makes it; nullptr when it
+// names none. Templates are WORD-aligned: a header, the menu, class and title, then the font.
+HFONT TemplateFont(const WORD* pw) {
+    const bool bEx = pw[0] == 1 && pw[1] == 0xFFFF;
+    DWORD dwStyle = 0;
+    std::memcpy(&dwStyle, pw + (bEx ? 6 : 0), sizeof dwStyle);
+    pw += bEx ? 13 : 9;
+    for (int nField = 0; nField < 2; ++nField) {  // the menu and the class: none, ordinal, name
+        if (*pw == 0xFFFF)
+            pw += 2;
+        else
+            while (*pw++ != 0) {
+            }
+    }
+    while (*pw++ != 0) {  // the title
+    }
+    if (!(dwStyle & DS_SETFONT)) return nullptr;
+    const WORD nPoints = *pw++;
+    WORD nWeight = FW_DONTCARE;
+    BYTE bItalic = FALSE, nCharset = DEFAULT_CHARSET;
+    if (bEx) {
+        nWeight = *pw++;
+        bItalic = LOBYTE(*pw);
+        nCharset = HIBYTE(*pw++);
+    }
+    HDC hdc = GetDC(nullptr);
+    const int nPixels = MulDiv(nPoints, GetDeviceCaps(hdc, LOGPIXELSY), 72);
+    ReleaseDC(nullptr, hdc);
+    return CreateFontW(-nPixels, 0, 0, 0, nWeight, bItalic, FALSE, FALSE, nCharset,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY, FF_DONTCARE,
+                       reinterpret_cast<const wchar_t*>(pw));
+}
+
+BOOL CALLBACK FirstTemplateFont(HMODULE hModule, LPCWSTR, LPWSTR pszName, LONG_PTR lParam) {
+    HRSRC hResource = FindResourceW(hModule, pszName, MAKEINTRESOURCEW(5));  // RT_DIALOG
+    const void* pTemplate =
+        hResource != nullptr ? LockResource(LoadResource(hModule, hResource)) : nullptr;
+    if (pTemplate == nullptr) return TRUE;
+    HFONT& hFont = *reinterpret_cast<HFONT*>(lParam);
+    hFont = TemplateFont(static_cast<const WORD*>(pTemplate));
+    return hFont == nullptr;
+}
+
+// The font of a control of another program. Its handle is good here where GDI handles are
+// the session's (Windows); under Wine each process has its own, so the control is taken to
+// have its dialog's font, which the program's dialog templates name (an installer's pages
+// all have the one it was built with).
+HFONT ControlFont(HWND hwndControl) {
+    DWORD_PTR dwFont = 0;
+    LOGFONTW font{};
+    if (Send(hwndControl, WM_GETFONT, 0, 0, dwFont) && dwFont != 0 &&
+        GetObjectW(reinterpret_cast<HFONT>(dwFont), sizeof font, &font) != 0)
+        return CreateFontIndirectW(&font);
+    DWORD dwProcess = 0;
+    GetWindowThreadProcessId(hwndControl, &dwProcess);
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcess);
+    if (hProcess == nullptr) return nullptr;
+    wchar_t wszPath[MAX_PATH];
+    DWORD dwLength = MAX_PATH;
+    const BOOL bOk = QueryFullProcessImageNameW(hProcess, 0, wszPath, &dwLength);
+    CloseHandle(hProcess);
+    HMODULE hImage = bOk ? LoadLibraryExW(wszPath, nullptr,
+                                          LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)
+                         : nullptr;
+    if (hImage == nullptr) return nullptr;
+    HFONT hFont = nullptr;
+    EnumResourceNamesW(hImage, MAKEINTRESOURCEW(5), FirstTemplateFont,
+                       reinterpret_cast<LONG_PTR>(&hFont));
+    FreeLibrary(hImage);
+    return hFont;
+}
+
+// The text word-wrapped as a left-aligned static control draws it, in the control's font,
+// against the control's client area.
+int Fits(HWND hwnd, const std::string& strText) {
+    HWND hwndStatic = FindControl(hwnd, strText, false);
+    if (hwndStatic == nullptr) return Fail("no control shows \"" + strText + "\"");
+    wchar_t wszText[4096] = L"";
+    DWORD_PTR dwResult = 0;
+    if (!SendMessageTimeoutW(hwndStatic, WM_GETTEXT, sizeof wszText / sizeof *wszText,
+                             reinterpret_cast<LPARAM>(wszText), SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &dwResult))
+        return Fail("the control gave no text");
+    HFONT hFont = ControlFont(hwndStatic);
+    if (hFont == nullptr) return Fail("cannot tell the control's font");
+    RECT rectClient{};
+    GetClientRect(hwndStatic, &rectClient);
+    HDC hdc = GetDC(nullptr);
+    HGDIOBJ hOld = SelectObject(hdc, hFont);
+    RECT rectText{0, 0, rectClient.right, 0};
+    UINT nFormat = DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS;
+    if (GetWindowLongA(hwndStatic, GWL_STYLE) & SS_NOPREFIX) nFormat |= DT_NOPREFIX;
+    DrawTextW(hdc, wszText, -1, &rectText, nFormat);
+    SelectObject(hdc, hOld);
+    DeleteObject(hFont);
+    ReleaseDC(nullptr, hdc);
+    std::printf("%ld %ld\n", static_cast<long>(rectText.bottom),
+                static_cast<long>(rectClient.bottom));
+    // A word wider than the control widens the rectangle: that text is cut too.
+    return rectText.bottom <= rectClient.bottom && rectText.right <= rectClient.right ? 0 : 1;
+}
+
+// Return presses the focused push button, else the one the dialog names (DM_GETDEFID), and
+// that is the one drawn as default; Wine's message boxes name a stale id and leave it to the
+// focus, so the one drawn as default counts, and must have the focus or be the one named.
+int DefaultButton(HWND hwnd) {
+    std::vector<HWND> children;
+    EnumChildWindows(hwnd, AddChild, reinterpret_cast<LPARAM>(&children));
+    std::vector<HWND> drawn;
+    for (HWND hwndChild : children) {
+        char szClass[16] = "";
+        GetClassNameA(hwndChild, szClass, sizeof szClass);
+        if (_stricmp(szClass, "Button") == 0 &&
+            (GetWindowLongA(hwndChild, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            drawn.push_back(hwndChild);
+    }
+    if (drawn.size() != 1)
+        return Fail(std::to_string(drawn.size()) + " buttons are drawn as default");
+    HWND hwndDefault = drawn.front();
+    const int nId = GetDlgCtrlID(hwndDefault);
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    const bool bFocused = GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info) &&
+                          info.hwndFocus == hwndDefault;
+    DWORD_PTR dwNamed = 0;
+    const bool bNamed = Send(hwnd, DM_GETDEFID, 0, 0, dwNamed) && HIWORD(dwNamed) == DC_HASDEFID &&
+                        LOWORD(dwNamed) == nId;
+    if (!bFocused && !bNamed)
+        return Fail("button " + std::to_string(nId) + " (" + Label(hwndDefault) +
+                    ") is drawn as default, but Return would not press it");
+    std::printf("%d %s\n", nId, Label(hwndDefault).c_str());
+    return 0;
+}
+
 int PrintShortcut(const char* pszFile) {
     if (FAILED(CoInitialize(nullptr))) return Fail("COM did not start");
     IShellLinkA* pLink = nullptr;
@@ -210,7 +432,8 @@ int Usage() {
         "usage: qvdriver [--exe NAME] [--caption TEXT] [--timeout MS] wait | tray-click | "
         "wait-visible | wait-hidden | visible | set-text ID TEXT | get-text ID | focus | click ID "
         "| post-click ID | tray-post | post-close | answer null|query-end-session | repaint | "
-        "shortcut FILE");
+        "shortcut FILE | controls | wait-gone | wait-enabled ID | click-text TEXT | fits TEXT | "
+        "default-button");
 }
 
 }  // namespace
@@ -223,6 +446,8 @@ int main(int argc, char** argv) {
             pszImage = argv[nArg + 1];
         else if (std::strcmp(argv[nArg], "--caption") == 0)
             g_pszCaption = argv[nArg + 1];
+        else if (std::strcmp(argv[nArg], "--text") == 0)
+            g_pszText = argv[nArg + 1];
         else if (std::strcmp(argv[nArg], "--timeout") == 0)
             g_nTimeoutMs = static_cast<UINT>(std::strtoul(argv[nArg + 1], nullptr, 10));
         else
@@ -233,6 +458,15 @@ int main(int argc, char** argv) {
     const int nArgs = argc - nArg;
 
     if (strAction == "shortcut" && nArgs == 1) return PrintShortcut(argv[nArg]);
+
+    if (strAction == "wait-gone" && nArgs == 0) {
+        for (DWORD dwStart = GetTickCount(); !FindDialogs(pszImage).empty(); Sleep(kPollMs)) {
+            if (GetTickCount() - dwStart >= kWaitMs)
+                return Fail(std::string("the window \"") + g_pszCaption +
+                            "\" is still there after " + std::to_string(kWaitMs / 1000) + " s");
+        }
+        return 0;
+    }
 
     std::string strWhy;
     HWND hwnd = FindDialog(pszImage, strWhy);
@@ -283,6 +517,28 @@ int main(int argc, char** argv) {
     if (strAction == "wait-visible" && nArgs == 0) return WaitShown(hwnd, true);
     if (strAction == "wait-hidden" && nArgs == 0) return WaitShown(hwnd, false);
     if (strAction == "visible" && nArgs == 0) return IsWindowVisible(hwnd) ? 0 : 1;
+    if (strAction == "default-button" && nArgs == 0) return DefaultButton(hwnd);
+    if (strAction == "controls" && nArgs == 0) {
+        std::vector<HWND> children;
+        EnumChildWindows(hwnd, AddChild, reinterpret_cast<LPARAM>(&children));
+        for (HWND hwndChild : children) {
+            if (!IsWindowVisible(hwndChild)) continue;
+            char szClass[64] = "";
+            GetClassNameA(hwndChild, szClass, sizeof szClass);
+            std::printf("%d %s %s\n", GetDlgCtrlID(hwndChild), szClass, Label(hwndChild).c_str());
+        }
+        return 0;
+    }
+    if (strAction == "fits" && nArgs == 1) return Fits(hwnd, argv[nArg]);
+    if (strAction == "click-text" && nArgs == 1) {
+        HWND hwndButton = FindControl(hwnd, argv[nArg], true);
+        if (hwndButton == nullptr) return Fail(std::string("no control labelled ") + argv[nArg]);
+        return ClickButton(hwnd, hwndButton, std::string("\"") + argv[nArg] + "\"");
+    }
+    if (strAction == "wait-enabled" && nArgs == 1) {
+        if (!ParseId(argv[nArg], nId)) return Fail(std::string("not a control id: ") + argv[nArg]);
+        return WaitEnabled(hwnd, nId);
+    }
     if (strAction == "focus" && nArgs == 0) {
         GUITHREADINFO info{};
         info.cbSize = sizeof info;
