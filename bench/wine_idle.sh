@@ -29,7 +29,7 @@ die() {
 command -v strace >/dev/null || die "strace is missing (apt-get install strace)"
 command -v wine >/dev/null || die "wine is missing (scripts/build.sh $WINEARCH installs it)"
 for exe in "$quorvane" "$minimal" "$driver"; do
-    [[ -f "$exe" ]] || die "$exe is missing: build it with scripts/build.sh $(basename "$build")"
+    [[ -f "$exe" ]] || die "$exe is missing (scripts/build.sh $WINEARCH builds it)"
 done
 # The machine the programs were built for must be the one the prefix runs (PE header).
 machine() {
