@@ -80,7 +80,7 @@ start() {
 measure() {
     local pid=$1 label=$2 out=$work/strace.$RANDOM tracer calls top
     kill -0 "$pid" 2>/dev/null || die "$label: the process ended before it was measured"
-    strace -f -c -U calls,name -o "$out" -p "$pid" 2>"$out.err" &
+    strace -f -c -S calls -U calls,name -o "$out" -p "$pid" 2>"$out.err" &
     tracer=$!
     sleep "$seconds"
     kill -INT "$tracer" 2>/dev/null
