@@ -104,9 +104,11 @@ bool NativeTextSelectedWhole(CWnd& dlg, int id) {
 }
 
 int NativeFocus(CWnd& dlg) {
-    QWidget* widget = QtWidgetOf(&dlg);
-    QWidget* focus = widget != nullptr ? widget->focusWidget() : nullptr;
-    for (int id = 0; focus != nullptr && id < 2000; ++id) {
+    // The widget that gets the keys. A hidden window's focus widget gets none: it is only
+    // where the focus goes when the window is shown.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr || focus->window() != QtExistingWidgetOf(&dlg)) return 0;
+    for (int id = 0; id < 2000; ++id) {
         if (CWnd* item = dlg.GetDlgItem(id); item != nullptr && QtWidgetOf(item) == focus)
             return id;
     }

@@ -37,5 +37,6 @@ void UserSelects(CWnd& dlg, int id, int nIndex);
 // The native edit's text, and whether all of it is selected.
 CString NativeText(CWnd& dlg, int id);
 bool NativeTextSelectedWhole(CWnd& dlg, int id);
-// The control that has the keyboard focus; 0 when it is outside the dialog.
+// The control that has the keyboard focus; 0 when it is outside the dialog, or the dialog is
+// hidden.
 int NativeFocus(CWnd& dlg);

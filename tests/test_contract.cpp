@@ -1,8 +1,8 @@
 // The window layer's contract, one source run on each real backend (Qt without a display,
 // Win32 under Wine): data exchange and validation on the native controls with the framework's
-// messages, focus and selection, the list control's order and matching, the keys a dialog
-// user knows, a modeless dialog hidden by EndDialog and the loop that ends with the main
-// window. The recording platform answers the message boxes.
+// messages, focus and selection (none while hidden), the list control's order and matching,
+// the keys a dialog user knows, a modeless dialog hidden by EndDialog and the loop that ends
+// with the main window. The recording platform answers the message boxes.
 
 #include <doctest/doctest.h>
 
@@ -193,6 +193,46 @@ TEST_CASE("focus moves through the dialog manager with the edit's whole text sel
         UserKey(t.m_dlg, CKey::Tab);
         CHECK(NativeFocus(t.m_dlg) == id);
     }
+}
+
+TEST_CASE("a hidden dialog holds no focus; shown, the control given it has it, text selected") {
+    CFakePlatform platform;
+    CContractDlg dlg(platform);
+    REQUIRE(dlg.Create());
+    dlg.m_nDelay = 30;
+    REQUIRE(dlg.UpdateData(FALSE));
+    PumpEvents();
+    // A focused edit's caret would blink all the time the dialog sits hidden.
+    CHECK(NativeFocus(dlg) == 0);
+    // Given the focus while hidden, the Delay edit has it as soon as the dialog is shown.
+    dlg.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(dlg.GetDlgItem(IDC_DELAY)), TRUE);
+    PumpEvents();
+    CHECK(NativeFocus(dlg) == 0);
+    dlg.ShowWindow(SW_SHOW);
+    dlg.SetForegroundWindow();
+    PumpEvents();
+    CHECK(NativeFocus(dlg) == IDC_DELAY);
+    CHECK(NativeTextSelectedWhole(dlg, IDC_DELAY));
+
+    // OK hides it, and the focus goes with it; so after a modal box over it.
+    UserTypes(dlg, IDC_NEW_SERVER, "x");
+    UserKey(dlg, CKey::Enter);
+    REQUIRE_FALSE(dlg.IsWindowVisible());
+    PumpEvents();
+    CHECK(NativeFocus(dlg) == 0);
+    CDialog about(AboutBoxTemplate(), platform);
+    RunInLoop([&about] { UserKey(about, CKey::Escape); });
+    CHECK(about.DoModal(&dlg) == IDCANCEL);
+    PumpEvents();
+    CHECK(NativeFocus(dlg) == 0);
+
+    // Opened again as the tray does: shown, then the Delay edit focused.
+    dlg.ShowWindow(SW_SHOW);
+    dlg.SetForegroundWindow();
+    dlg.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(dlg.GetDlgItem(IDC_DELAY)), TRUE);
+    PumpEvents();
+    CHECK(NativeFocus(dlg) == IDC_DELAY);
+    CHECK(NativeTextSelectedWhole(dlg, IDC_DELAY));
 }
 
 TEST_CASE("the list control shows the entries in the framework's order") {

@@ -359,6 +359,14 @@ wait_requests 4 0 25 "${servers_a[@]}"
 check_sequence "round robin" "127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.1" "2.5-4.5 2.5-4.5 2.5-4.5" \
     < <(requests_to "${servers_a[@]}")
 
+# In the tray no control has the focus: a focused edit's caret would keep the program awake.
+no_focus() {
+    local focus
+    focus=$(drive --exe "$exe_a" focus 2>/dev/null | tr -d "\r") &&
+        fail "control '$focus' of the hidden dialog has the focus $1"
+}
+no_focus "from start-up on"
+
 # A tray click opens the dialog and stops the cycle; OK with a new delay saves and goes on.
 if drive --exe "$exe_a" tray-click && drive --exe "$exe_a" wait-visible; then
     opened=$(now)
@@ -366,16 +374,20 @@ if drive --exe "$exe_a" tray-click && drive --exe "$exe_a" wait-visible; then
     for _ in $(seq 10); do
         focus=$(drive --exe "$exe_a" focus | tr -d "\r")
         delay=$(drive --exe "$exe_a" get-text 1000 | tr -d "\r")
-        [[ "$focus" == 1000 && "$delay" == 3 ]] && break
+        selection=$(drive --exe "$exe_a" selection 1000 | tr -d "\r")
+        [[ "$focus" == 1000 && "$delay" == 3 && "$selection" == "0 1 1" ]] && break
         sleep 0.1
     done
     [[ "$focus" == 1000 ]] || fail "the dialog opened with the focus on control '$focus', not the Delay edit"
     [[ "$delay" == 3 ]] || fail "the dialog shows delay '$delay', not the file's 3"
+    [[ "$selection" == "0 1 1" ]] ||
+        fail "the Delay edit's text is not selected whole: '$selection' (start, end, length)"
     # Longer than a tick, so a cycle still running would show on the wire.
     sleep 4
     closing=$(now)
     drive --exe "$exe_a" set-text 1000 4 && drive --exe "$exe_a" click 1 || fail "could not click OK"
     drive --exe "$exe_a" wait-hidden || fail "the dialog stayed open after OK"
+    no_focus "after OK"
     open_requests=$(requests_to "${servers_a[@]}" | awk -v a="$opened" -v b="$closing" '$1 > a && $1 < b')
     if [[ -n "$open_requests" ]]; then
         fail "echo requests went out while the dialog was open:"

@@ -11,6 +11,7 @@
 //     set-text ID TEXT  the control's text, as typing it would leave it
 //     get-text ID       prints the control's text
 //     focus             prints the id of the control that has the focus
+//     selection ID      prints where the edit's selection starts and ends, and its text's length
 //     click ID          a mouse click on the button (only while the dialog is shown)
 //     post-click ID     the same click as the mouse leaves it in the program's queue: returns
 //                       at once, the program takes it when it next reads its messages
@@ -430,10 +431,10 @@ int PrintShortcut(const char* pszFile) {
 int Usage() {
     return Fail(
         "usage: qvdriver [--exe NAME] [--caption TEXT] [--timeout MS] wait | tray-click | "
-        "wait-visible | wait-hidden | visible | set-text ID TEXT | get-text ID | focus | click ID "
-        "| post-click ID | tray-post | post-close | answer null|query-end-session | repaint | "
-        "shortcut FILE | controls | wait-gone | wait-enabled ID | click-text TEXT | fits TEXT | "
-        "default-button");
+        "wait-visible | wait-hidden | visible | set-text ID TEXT | get-text ID | focus | "
+        "selection ID | click ID | post-click ID | tray-post | post-close | "
+        "answer null|query-end-session | repaint | shortcut FILE | controls | wait-gone | "
+        "wait-enabled ID | click-text TEXT | fits TEXT | default-button");
 }
 
 }  // namespace
@@ -546,6 +547,19 @@ int main(int argc, char** argv) {
             info.hwndFocus == nullptr || !IsChild(hwnd, info.hwndFocus))
             return Fail("no control of the dialog has the focus");
         std::printf("%d\n", GetDlgCtrlID(info.hwndFocus));
+        return 0;
+    }
+    if (strAction == "selection" && nArgs == 1) {
+        if (!ParseId(argv[nArg], nId)) return Fail(std::string("not a control id: ") + argv[nArg]);
+        HWND hwndControl = GetDlgItem(hwnd, nId);
+        if (hwndControl == nullptr) return Fail("no control " + std::to_string(nId));
+        // Without pointers, the answer carries both ends (as far as 65535).
+        DWORD_PTR dwLength = 0;
+        if (!Send(hwndControl, EM_GETSEL, 0, 0, dwResult) ||
+            !Send(hwndControl, WM_GETTEXTLENGTH, 0, 0, dwLength))
+            return Fail("control " + std::to_string(nId) + " gave no selection");
+        std::printf("%u %u %lu\n", LOWORD(dwResult), HIWORD(dwResult),
+                    static_cast<unsigned long>(dwLength));
         return 0;
     }
     if ((strAction == "set-text" && nArgs == 2) || (strAction == "get-text" && nArgs == 1) ||

@@ -23,7 +23,7 @@ public:
     bool Create(UINT nTemplateId, HWND hParent);
     HWND Hwnd() const { return m_hWnd; }
 
-    void Show(int nCmdShow) override { ::ShowWindow(m_hWnd, nCmdShow); }
+    void Show(int nCmdShow) override;
     bool IsVisible() const override { return ::IsWindowVisible(m_hWnd) != FALSE; }
     bool IsMinimized() const override { return IsVisible() && ::IsIconic(m_hWnd) != FALSE; }
     void SetForeground() override {
@@ -59,12 +59,9 @@ public:
     void LimitItemText(int id, int nChars) override {
         ::SendDlgItemMessageA(m_hWnd, id, EM_LIMITTEXT, static_cast<WPARAM>(nChars), 0);
     }
-    void FocusItem(int id) override {
-        // Through the dialog manager, which also selects an edit's whole text.
-        if (HWND hItem = Item(id))
-            ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hItem), TRUE);
-    }
+    void FocusItem(int id) override;
     int GetFocusItem() const override {
+        if (!IsVisible()) return m_hFocusOnShow != nullptr ? ::GetDlgCtrlID(m_hFocusOnShow) : 0;
         HWND hFocus = ::GetFocus();
         return hFocus != nullptr && ::IsChild(m_hWnd, hFocus) ? ::GetDlgCtrlID(hFocus) : 0;
     }
@@ -106,6 +103,8 @@ private:
     CWnd& m_owner;
     HWND m_hWnd = nullptr;
     HWND m_hModalOwner = nullptr;
+    // The control that gets the focus when the hidden dialog is next shown.
+    HWND m_hFocusOnShow = nullptr;
     bool m_bDestroyed = false;
     bool m_bInModalLoop = false;
     bool m_bEndModal = false;
@@ -118,7 +117,47 @@ bool CWin32DialogImpl::Create(UINT nTemplateId, HWND hParent) {
     if (m_hWnd == nullptr) return false;
     Win32RememberDialog(m_hWnd);
     Centre(hParent);
+    // Where the dialog manager would have put the focus at creation (see DialogProc).
+    m_hFocusOnShow = ::GetNextDlgTabItem(m_hWnd, nullptr, FALSE);
     return true;
+}
+
+void CWin32DialogImpl::Show(int nCmdShow) {
+    if (nCmdShow == SW_HIDE) {
+        // The control that has the focus gets it back when the dialog is shown again.
+        HWND hFocus = ::GetFocus();
+        if (hFocus != nullptr && ::IsChild(m_hWnd, hFocus)) m_hFocusOnShow = hFocus;
+        ::ShowWindow(m_hWnd, SW_HIDE);
+        // The system moves the focus on with the activation; should a control keep it all the
+        // same, its caret would go on blinking unseen.
+        hFocus = ::GetFocus();
+        if (hFocus != nullptr && (hFocus == m_hWnd || ::IsChild(m_hWnd, hFocus)))
+            ::SetFocus(nullptr);
+        return;
+    }
+    const bool bWasHidden = !IsVisible();
+    ::ShowWindow(m_hWnd, nCmdShow);
+    if (bWasHidden && m_hFocusOnShow != nullptr) {
+        // Should the window still be hidden, FocusItem keeps the control waiting.
+        const int id = ::GetDlgCtrlID(m_hFocusOnShow);
+        m_hFocusOnShow = nullptr;
+        FocusItem(id);
+    }
+}
+
+void CWin32DialogImpl::FocusItem(int id) {
+    HWND hItem = Item(id);
+    if (hItem == nullptr) return;
+    if (!IsVisible()) {
+        // A hidden dialog holds no focus: it waits for the dialog to be shown. The text is
+        // selected now, as it will be then.
+        m_hFocusOnShow = hItem;
+        if (::SendMessageA(hItem, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL)
+            ::SendMessageA(hItem, EM_SETSEL, 0, -1);
+        return;
+    }
+    // Through the dialog manager, which also selects an edit's whole text.
+    ::SendMessageA(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hItem), TRUE);
 }
 
 void CWin32DialogImpl::Centre(HWND hParent) {
@@ -181,7 +220,7 @@ void CWin32DialogImpl::Destroy() {
         ::EnableWindow(m_hModalOwner, TRUE);
         m_hModalOwner = nullptr;
     }
-    ::ShowWindow(m_hWnd, SW_HIDE);
+    Show(SW_HIDE);
 }
 
 int CWin32DialogImpl::RunModal() {
@@ -190,7 +229,7 @@ int CWin32DialogImpl::RunModal() {
         ::EnableWindow(hOwner, FALSE);
         m_hModalOwner = hOwner;
     }
-    ::ShowWindow(m_hWnd, SW_SHOW);
+    Show(SW_SHOW);
     ::SetForegroundWindow(m_hWnd);
     m_bInModalLoop = true;
     m_bEndModal = m_bDestroyed;
@@ -209,8 +248,10 @@ INT_PTR CALLBACK CWin32DialogImpl::DialogProc(HWND hWnd, UINT message, WPARAM wP
                                               LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         ::SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
-        // The framework runs its own initialisation once creation has returned.
-        return TRUE;
+        // The framework runs its own initialisation once creation has returned. No focus yet:
+        // the dialog is made hidden, and a focused edit's caret would blink for as long as it
+        // stays so (the main dialog sits in the tray for hours). Show gives it instead.
+        return FALSE;
     }
     auto* self = reinterpret_cast<CWin32DialogImpl*>(::GetWindowLongPtrA(hWnd, DWLP_USER));
     if (self == nullptr || self->m_bDestroyed) return FALSE;
