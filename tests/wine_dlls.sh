@@ -101,17 +101,7 @@ if drive wait; then
             fail "the program's echo requests came $gap s apart, not its delay of 3 s"
     fi
     if drive tray-click && drive wait-visible && drive click 2; then
-        for _ in $(seq 100); do
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.05
-        done
-        if kill -0 "$pid" 2>/dev/null; then
-            fail "the program still runs 5 s after Exit"
-        else
-            wait "$pid"
-            code=$?
-            ((code == 0)) || fail "the program ended with $code after Exit, not 0"
-        fi
+        ends_with_zero program "$pid" Exit
     else
         fail "could not click the program's Exit"
     fi

@@ -36,17 +36,6 @@ done
 
 qv_start_script
 qv_on_exit() { nft delete table inet qvwine 2>/dev/null; }
-# Waits for a background process and takes it off the list, its pid free for reuse from then
-# on; returns its exit status.
-reap() {
-    local pid code keep=()
-    wait "$1"
-    code=$?
-    for pid in "${pids[@]}"; do [[ "$pid" == "$1" ]] || keep+=("$pid"); done
-    pids=("${keep[@]}")
-    return $code
-}
-
 now() { date +%s.%N; }
 
 # --- The wire --------------------------------------------------------------------------------
@@ -219,22 +208,6 @@ start_instance e '3\r\n0\r\n0\r\n127.0.0.31\r\n'
 
 drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
 
-# Checks that a program ends promptly (within SECONDS, 5 by default) with exit code 0 after
-# what WHAT says.
-ends_with_zero() {
-    local name=$1 pid=$2 what=$3 seconds=${4:-5} code
-    for _ in $(seq "$(awk -v s="$seconds" 'BEGIN { print int(s * 20) }')"); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-        fail "$name: still running $seconds s after $what"
-        return
-    fi
-    reap "$pid"
-    code=$?
-    ((code == 0)) || fail "$name: exit code $code after $what, not 0 $(head -c 500 "$tmp/$name.log")"
-}
 
 # Ends a program through its dialog as a user would (tray click, Exit) and checks that it
 # ends promptly with exit code 0.

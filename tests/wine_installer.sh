@@ -104,13 +104,7 @@ for _ in $(seq 200); do
     ! kill -0 "$program" 2>/dev/null && [[ ! -e "$inst" ]] && break
     sleep 0.1
 done
-if kill -0 "$program" 2>/dev/null; then
-    fail "the uninstaller left the program running"
-else
-    wait "$program"
-    code=$?
-    ((code == 0)) || fail "the program closed by the uninstaller ended with $code, not 0"
-fi
+ends_with_zero program "$program" "the uninstaller closed it" 0.1
 [[ ! -e "$inst" ]] || fail "the uninstaller left $installdir: $(ls "$inst")"
 for link in "$startmenu" "$startup"; do
     [[ ! -e "$(unix "$link")" ]] || fail "the uninstaller left $link"
@@ -157,14 +151,7 @@ if timeout -k 5 30 wine "$driver" "${box[@]}" wait </dev/null; then
 else
     fail "the upgrade did not say that it closes the running program"
 fi
-for _ in $(seq 100); do kill -0 "$program" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$program" 2>/dev/null; then
-    fail "the upgrade left the program running"
-else
-    wait "$program"
-    code=$?
-    ((code == 0)) || fail "the program closed by the upgrade ended with $code, not 0"
-fi
+ends_with_zero program "$program" "the upgrade closed it" 10
 if page "Quorvane is installed"; then
     shot finish-page
     measure=$(wizard fits "Your settings are kept" | tr -d '\r') ||

@@ -87,21 +87,6 @@ release() {
     touch "$tmp/release-$1"
     sleep 0.3
 }
-# Checks that process PID has ended, within SECONDS, with exit code 0.
-ends_with_zero() {
-    local name=$1 pid=$2 what=$3 seconds=${4:-5}
-    for _ in $(seq $((seconds * 20))); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    if kill -0 "$pid" 2>/dev/null; then
-        fail "$name: still running $seconds s after $what"
-        return 1
-    fi
-    wait "$pid"
-    local code=$?
-    ((code == 0)) || { fail "$name: exit code $code after $what, not 0"; return 1; }
-}
 exit_by_dialog() {
     drive --exe "quorvane-$1.exe" tray-click && drive --exe "quorvane-$1.exe" wait-visible &&
         drive --exe "quorvane-$1.exe" click 2 || { fail "$1: could not click Exit"; return; }

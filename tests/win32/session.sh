@@ -38,3 +38,32 @@ fail() {
     echo "FAIL: $*" >&2
     status=1
 }
+
+# Waits for PID, a program of the script's, and takes it off $pids; returns its exit code.
+reap() {
+    local pid code keep=()
+    wait "$1"
+    code=$?
+    for pid in "${pids[@]}"; do [[ "$pid" == "$1" ]] || keep+=("$pid"); done
+    pids=("${keep[@]}")
+    return $code
+}
+
+# Checks that program NAME (process PID) ends promptly, within SECONDS (5 by default), with
+# exit code 0 after what WHAT says; its log, $tmp/NAME.log, is shown when it does not.
+ends_with_zero() {
+    local name=$1 pid=$2 what=$3 seconds=${4:-5} code _
+    for _ in $(seq "$(awk -v s="$seconds" 'BEGIN { print int(s * 20) }')"); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "$name: still running $seconds s after $what"
+        return 1
+    fi
+    reap "$pid"
+    code=$?
+    ((code == 0)) && return 0
+    fail "$name: exit code $code after $what, not 0 $(head -c 500 "$tmp/$name.log" 2>/dev/null)"
+    return 1
+}
