@@ -9,9 +9,9 @@
 
 #include "fakeplatform.h"
 #include "framework/winapp.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 #include "memorybackend.h"
-#include "resource.h"
+#include "res/resource.h"
 
 namespace {
 
