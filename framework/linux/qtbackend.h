@@ -1,5 +1,21 @@
 #pragma once
-// Pieces of the Qt backend that the Qt platform services share with it.
+// The framework's backend on Linux: Qt widgets placed from the dialog templates.
+//
+// Supports: every control kind of the templates (edits, check boxes, push buttons, the list
+// box with its scroll bar on the left, statics with or without mnemonics, icons), placed in
+// dialog units converted with the dialog font's metrics; modeless and modal dialogs, the
+// tab order of the template, Enter and Escape, mnemonics from a window system's keyboard;
+// X11 (frame hints sent to the window manager directly) and Wayland; the string table
+// compiled in (res/strings.def).
+// Counts differently: an edit's text limit counts UTF-16 units, so a character outside the
+// Basic Multilingual Plane takes two while typing; the framework's own check (DDV_MaxChars)
+// counts characters, and it decides.
+// Does not: a system menu (the frame has a caption and a border only); under the offscreen
+// platform (tests, no display) there is no stacking order, so bringing a window forward does
+// nothing, synthetic key events carry no mnemonics, and boxes are written to stderr instead
+// of shown (platform/linux/qtdesktop.cpp).
+//
+// Below: the pieces the Linux platform services share with it.
 
 #include <QIcon>
 #include <QPixmap>

@@ -1,6 +1,18 @@
 #pragma once
 // The system services on the Linux desktop: Qt for timers, tray, sound and boxes, POSIX for
-// name resolution, and the program's own ICMP facility standing in for the system library.
+// files and name resolution, and the program's own ICMP facility standing in for the system
+// library.
+//
+// Supports: echo requests on ICMP datagram sockets where net.ipv4.ping_group_range lets the
+// user open them, raw sockets with cap_net_raw otherwise (said at start-up when neither);
+// IPv4 names by getaddrinfo, non-ASCII ones by their IDNA form from UTF-8 (base/inet.h);
+// timers from 10 ms to INT_MAX ms, precise; the tray through StatusNotifier hosts on the
+// session bus (X11 and Wayland) and XEmbed trays on X11, following hosts as they come and go;
+// the sound from a module loaded on the first request; files replaced atomically after fsync,
+// links followed; one instance per list file (a lock file and a local socket).
+// Does not: IPv6; a sound without its module or the multimedia libraries (the probes go on
+// silently, said once on stderr); an icon before a tray host runs (the cycle runs meanwhile);
+// message boxes under the offscreen platform (written to stderr).
 
 #include <map>
 #include <memory>
