@@ -48,7 +48,7 @@ public:
     BOOL PlaySound(const char* name, DWORD flags) override;
     int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) override;
 
-    // Files, in qtfiles.cpp.
+    // Files, in posixfiles.cpp.
     std::unique_ptr<CPlatformFile> OpenFile(const CString& path, FileMode mode,
                                             int& error) override;
     std::unique_ptr<CPlatformFile> CreateTempFile(const CString& pathPrefix, CString& path,
