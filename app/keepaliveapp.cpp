@@ -1,18 +1,13 @@
-#include "keepaliveapp.h"
+#include "app/keepaliveapp.h"
 
-#include "keepalivedlg.h"
-#include "listfile.h"
-#include "platform.h"
-#include "resource.h"
-#include "resources.h"
+#include "base/platform.h"
+#include "base/strutil.h"
+#include "framework/winapp.h"
+#include "logic/keepalivedlg.h"
+#include "logic/listfile.h"
+#include "res/resource.h"
 
 CKeepAliveDlg* g_pMainDlg = nullptr;
-
-namespace {
-
-constexpr char kSonarError[] = "Sonar Error";
-
-}  // namespace
 
 void CKeepAliveApp::StartupError(const CString& text, const CString& caption, UINT nType) {
     m_platform.MessageBox(nullptr, text, caption, MB_OK | nType);
@@ -25,7 +20,7 @@ BOOL CKeepAliveApp::InitInstance() {
     if (!m_platform.ClaimInstance(listPath, [this] { OnShowRequest(); })) return FALSE;
 
     if (!m_platform.SocketInit()) {
-        StartupError(LoadResString(IDS_SOCKETS_INIT_FAILED), m_platform.GetAppName(),
+        StartupError(AfxLoadString(IDS_SOCKETS_INIT_FAILED), m_platform.GetAppName(),
                      MB_ICONEXCLAMATION);
         return FALSE;
     }
@@ -39,14 +34,13 @@ BOOL CKeepAliveApp::InitInstance() {
     const char* pszMissing = Bind(m_platform);
     if (pszMissing == kIcmpLibraryName) {
         const CString reason = m_platform.GetLoadLibraryError();
-        StartupError(reason.empty() ? CString("Could not load the <ICMP.DLL> library.") : reason,
-                     kSonarError, MB_ICONHAND);
+        StartupError(reason.empty() ? AfxLoadString(IDS_ICMP_LOAD_FAILED) : reason,
+                     AfxLoadString(IDS_SONAR_ERROR), MB_ICONHAND);
         return FALSE;
     }
     if (pszMissing != nullptr) {
-        StartupError(CString("Could not load the ") + pszMissing +
-                         "() function from the <ICMP.DLL> library.",
-                     kSonarError, MB_ICONHAND);
+        StartupError(FormatString(AfxLoadString(IDS_ICMP_ENTRY_MISSING), {pszMissing}),
+                     AfxLoadString(IDS_SONAR_ERROR), MB_ICONHAND);
         return FALSE;
     }
     return TRUE;

@@ -2,8 +2,8 @@
 // The application object: starts the sockets, creates the hidden main dialog and binds the
 // ICMP library; tears both down at the end.
 
+#include "base/icmplib.h"
 #include "framework/winapp.h"
-#include "icmplib.h"
 
 class CKeepAliveDlg;
 

@@ -1,9 +1,9 @@
 // Start-up: the toolkit, the system services, then the application object.
 
-#include "framework/qt/qthost.h"
-#include "keepaliveapp.h"
-#include "qt/qtplatform.h"
-#include "version.h"
+#include "app/keepaliveapp.h"
+#include "framework/linux/qthost.h"
+#include "platform/linux/qtplatform.h"
+#include "res/version.h"
 
 int main(int argc, char** argv) {
     CQtHost host(argc, argv, "quorvane", kVersionDotted);

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "benchutil.h"
-#include "keepalivedlg.h"
-#include "qt/qtplatform.h"
-#include "resource.h"
+#include "logic/keepalivedlg.h"
+#include "platform/linux/qtplatform.h"
+#include "res/resource.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

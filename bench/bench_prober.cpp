@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "icmpfacility.h"
-#include "icmppacket.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 #include "netns.h"
-#include "qt/qtplatform.h"
+#include "platform/linux/icmpfacility.h"
+#include "platform/linux/icmppacket.h"
+#include "platform/linux/qtplatform.h"
 
 namespace {
 

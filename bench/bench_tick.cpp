@@ -12,7 +12,7 @@
 
 #include "benchutil.h"
 #include "fakeplatform.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The system's window styles the dialog table is written in. On Windows they come from the
 // system headers; elsewhere they are defined here with the same values.
 
-#include "framework/wintypes.h"
+#include "base/wintypes.h"
 
 #ifndef _WIN32
 constexpr DWORD WS_POPUP = 0x80000000;

@@ -1,9 +1,24 @@
 #pragma once
-// Resource identifiers: dialogs, icons, controls and strings.
+// Resource identifiers: dialogs, icons, controls and strings; the framework's own messages
+// are in the same string table.
+
+#include "framework/afxres.h"
 
 #define IDD_ABOUTBOX 100
 #define IDD_KEEPALIVE_DIALOG 102
 #define IDS_SOCKETS_INIT_FAILED 103
+#define IDS_TRAY_TIP 104
+#define IDS_SONAR_ERROR 105
+#define IDS_ICMP_LOAD_FAILED 106
+#define IDS_ICMP_ENTRY_MISSING 107
+#define IDS_ICMP_CLOSE_FAILED 108
+#define IDS_ENTRY_ERROR 109
+#define IDS_ENTER_SERVER 110
+#define IDS_SERVER_UNREACHABLE 111
+#define IDS_SERVER_IN_LIST 112
+#define IDS_REMOVAL 113
+#define IDS_NOTHING_SELECTED 114
+#define IDS_ICMP_NOT_PERMITTED 115
 
 #define IDI_MAIN 128
 #define IDI_PINGING 129

@@ -2,6 +2,7 @@
 
 #include "dialogstyles.h"
 #include "resource.h"
+#include "version.h"
 
 namespace {
 

@@ -1,11 +1,19 @@
 #pragma once
-// The program's version record, in one place: the About box, the application's version and
-// the Windows version resource read from here. Macros, as the resource compiler reads them too.
+// The program's version record, in one place: the About box (dialogs.def), the application's
+// version and the Windows version resource read from here. Macros, as the resource compiler reads
+// them too.
 
 #define QV_VERSION_MAJOR 1
 #define QV_VERSION_MINOR 0
 #define QV_VERSION_PATCH 1
 #define QV_VERSION_BUILD 0
+
+// The version as the About box shows it, from the numbers above.
+#define QV_STRINGIZE_(x) #x
+#define QV_STRINGIZE(x) QV_STRINGIZE_(x)
+#define QV_VERSION_SHORT           \
+    QV_STRINGIZE(QV_VERSION_MAJOR) \
+    "." QV_STRINGIZE(QV_VERSION_MINOR) "." QV_STRINGIZE(QV_VERSION_PATCH)
 
 #define QV_FILE_VERSION "1, 0, 1, 0"
 #define QV_PRODUCT_VERSION "1, 0, 1, 0"

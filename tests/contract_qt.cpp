@@ -13,7 +13,7 @@
 #include <QtTest/QtTest>
 
 #include "contractdriver.h"
-#include "framework/qt/qtbackend.h"
+#include "framework/linux/qtbackend.h"
 #include "framework/wnd.h"
 
 namespace {

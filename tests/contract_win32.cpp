@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "contractdriver.h"
-#include "framework/win32/win32backend.h"
-#include "framework/win32/win32loop.h"
+#include "framework/windows/win32backend.h"
+#include "framework/windows/win32loop.h"
 #include "framework/wnd.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "framework/wintypes.h"
+#include "base/wintypes.h"
 
 class CWnd;
 

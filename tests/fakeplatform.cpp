@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/icmplib.h"
 #include "framework/wnd.h"
-#include "icmplib.h"
 
 namespace {
 

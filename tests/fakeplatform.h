@@ -8,8 +8,8 @@
 #include <set>
 #include <vector>
 
-#include "icmplib.h"
-#include "platform.h"
+#include "base/icmplib.h"
+#include "base/platform.h"
 
 // The system's error numbers the fake reports and the tests inject, as this platform's file
 // layer gives them (errno, or Windows error codes).

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "inet.h"
-#include "listfile.h"
+#include "base/inet.h"
+#include "logic/listfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const CListFileData parsed = ParseListFile(reinterpret_cast<const char*>(data), size);

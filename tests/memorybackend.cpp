@@ -4,7 +4,9 @@
 
 #include "framework/controlstate.h"
 #include "framework/dialog.h"
+#include "framework/winapp.h"
 #include "framework/wnd.h"
+#include "res/resources.h"
 
 namespace {
 
@@ -200,3 +202,5 @@ void MemoryResetQuit() {
     g_bQuitPosted = false;
     g_nQuitCode = 0;
 }
+
+CString AfxLoadString(UINT nID) { return LoadResString(nID); }

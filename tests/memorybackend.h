@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "base/wintypes.h"
 #include "framework/backend.h"
-#include "framework/wintypes.h"
 
 class CWnd;
 

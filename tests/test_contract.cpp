@@ -15,8 +15,8 @@
 #include "framework/dialog.h"
 #include "framework/listbox.h"
 #include "framework/winapp.h"
-#include "resource.h"
-#include "resources.h"
+#include "res/resource.h"
+#include "res/resources.h"
 
 namespace {
 

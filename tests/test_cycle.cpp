@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "fakeplatform.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 #include "memorybackend.h"
-#include "resource.h"
+#include "res/resource.h"
 
 namespace {
 

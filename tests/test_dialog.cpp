@@ -6,12 +6,14 @@
 
 #include <climits>
 #include <memory>
+#include <vector>
 
 #include "fakeplatform.h"
 #include "framework/winapp.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 #include "memorybackend.h"
-#include "resource.h"
+#include "res/resource.h"
+#include "res/resources.h"
 
 namespace {
 
@@ -164,6 +166,15 @@ TEST_CASE_FIXTURE(CTestDialog, "the About box from the system command, modal and
     CHECK(shown);
     CHECK(!m_dlg->IsWindowVisible());
     CHECK(m_dlg->IsWindow());
+}
+
+TEST_CASE("the About box's texts, the version among them") {
+    std::vector<CString> texts;
+    for (const CDialogItem& item : AboutBoxTemplate().items) texts.push_back(item.pszText);
+    CHECK(texts == std::vector<CString>{"", "Quorvane Version 1.0.1",
+                                        "Keeps network connections up by pinging a known server "
+                                        "list.\nCopyright (C) 2026 Harrowbecks Software, Inc.",
+                                        "OK"});
 }
 
 TEST_CASE("the program ends on each close command, even from inside a handler's box") {

@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "keepalivedlg.h"
-#include "qt/qtplatform.h"
-#include "resource.h"
+#include "logic/keepalivedlg.h"
+#include "platform/linux/qtplatform.h"
+#include "res/resource.h"
 
 namespace {
 

@@ -5,8 +5,11 @@
 #include <climits>
 #include <vector>
 
+#include "base/strutil.h"
+#include "framework/afxres.h"
 #include "framework/dialog.h"
 #include "framework/listbox.h"
+#include "framework/winapp.h"
 
 TEST_CASE("numbers are read as the framework reads them") {
     struct CRow {
@@ -38,6 +41,17 @@ TEST_CASE("numbers are read as the framework reads them") {
         CHECK(AfxParseInt(row.pszText, parsed) == row.bOk);
         if (row.bOk) CHECK(parsed == row.nValue);
     }
+}
+
+TEST_CASE("messages take their inserts from the string table, each once") {
+    CHECK(FormatString(AfxLoadString(AFX_IDP_PARSE_INT_RANGE), {"3", "3600"}) ==
+          "Please enter an integer between 3 and 3600.");
+    // A file name holding a placeholder or a percent stays as it is.
+    CHECK(FormatString(AfxLoadString(AFX_IDP_FILE_NOT_FOUND), {"/tmp/%2 and 100%"}) ==
+          "/tmp/%2 and 100% was not found.");
+    CHECK(FormatString("%1%", {"a"}) == "a%");
+    CHECK(FormatString("%3 %1", {"a"}) == "%3 a");
+    CHECK(AfxLoadString(0).empty());
 }
 
 TEST_CASE("the list box keeps its entries in case-insensitive order") {

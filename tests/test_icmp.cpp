@@ -27,11 +27,12 @@
 #include <memory>
 #include <thread>
 
-#include "icmpfacility.h"
-#include "icmppacket.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
+#include "lookupcases.h"
 #include "netns.h"
-#include "qt/qtplatform.h"
+#include "platform/linux/icmpfacility.h"
+#include "platform/linux/icmppacket.h"
+#include "platform/linux/qtplatform.h"
 
 namespace {
 
@@ -299,6 +300,7 @@ private slots:
     void AnswersThatCount();
     void LocalhostResolvedAndRewritten();
     void NamesNotInAscii();
+    void LookupForms();
     void NotPermitted();
     void SonarClip();
 };
@@ -499,6 +501,19 @@ void CTestIcmp::NamesNotInAscii() {
     });
     if (result == kChildCannotPrepare) QSKIP("cannot give the test its own /etc/hosts");
     QCOMPARE(result, 0);
+}
+
+void CTestIcmp::LookupForms() {
+    for (const CLookupCase& c : kLookupCases) {
+        const CString name = QString::fromWCharArray(c.pszName, static_cast<qsizetype>(c.nLength))
+                                 .toUtf8()
+                                 .toStdString();
+        const std::optional<CString> lookup = CQtPlatform::LookupForm(name);
+        QVERIFY2(lookup.has_value() == (c.pszLookup != nullptr), name.c_str());
+        if (lookup) QCOMPARE(*lookup, CString(c.pszLookup));
+    }
+    // Bytes that are no UTF-8 are no name.
+    QVERIFY(!CQtPlatform::LookupForm("b\xfc" "cher.example"));
 }
 
 void CTestIcmp::NotPermitted() {

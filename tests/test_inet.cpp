@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "inet.h"
+#include "base/inet.h"
 
 namespace {
 

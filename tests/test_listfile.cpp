@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "listfile.h"
+#include "logic/listfile.h"
 
 namespace {
 

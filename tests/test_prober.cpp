@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/inet.h"
 #include "fakeplatform.h"
-#include "inet.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "fakeplatform.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 #include "memorybackend.h"
-#include "resource.h"
+#include "res/resource.h"
 
 namespace {
 

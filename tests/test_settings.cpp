@@ -7,9 +7,9 @@
 #include <string>
 
 #include "fakeplatform.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 #include "memorybackend.h"
-#include "resource.h"
+#include "res/resource.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <doctest/doctest.h>
 
+#include "app/keepaliveapp.h"
 #include "fakeplatform.h"
-#include "keepaliveapp.h"
-#include "keepalivedlg.h"
-#include "resource.h"
+#include "logic/keepalivedlg.h"
+#include "res/resource.h"
 
 TEST_CASE("sockets that cannot start: their box, and no window") {
     CFakePlatform platform;

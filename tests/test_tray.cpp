@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "fakeplatform.h"
-#include "keepalivedlg.h"
+#include "logic/keepalivedlg.h"
 #include "memorybackend.h"
-#include "resource.h"
+#include "res/resource.h"
 
 struct CTestTray {
     CTestTray();

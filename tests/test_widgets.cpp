@@ -11,10 +11,10 @@
 #include <memory>
 
 #include "fakeplatform.h"
-#include "framework/qt/qtbackend.h"
+#include "framework/linux/qtbackend.h"
 #include "framework/winapp.h"
-#include "keepalivedlg.h"
-#include "resource.h"
+#include "logic/keepalivedlg.h"
+#include "res/resource.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <doctest/doctest.h>
 
-#include "win32/win32path.h"
+#include "platform/windows/win32path.h"
 
 namespace {
 

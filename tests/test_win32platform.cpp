@@ -8,11 +8,12 @@
 #include <cstring>
 #include <vector>
 
-#include "icmplib.h"
-#include "keepalivedlg.h"
-#include "resource.h"
-#include "win32/win32path.h"
-#include "win32/win32platform.h"
+#include "base/icmplib.h"
+#include "logic/keepalivedlg.h"
+#include "lookupcases.h"
+#include "platform/windows/win32path.h"
+#include "platform/windows/win32platform.h"
+#include "res/resource.h"
 
 // After the sockets header, which the program's headers bring in first.
 // clang-format off
@@ -237,6 +238,27 @@ TEST_CASE("an echo to 127.0.0.1 through the bound entry points comes back") {
     platform.FreeLibrary(icmp.m_hIcmpLib);
 }
 
+TEST_CASE("names are looked up by the same ASCII form as on Linux") {
+    CWin32Platform platform;
+    for (const CLookupCase& c : kLookupCases) {
+        // The name in the program's code page, as the dialog's edit gives it.
+        CString name(c.nLength * 2, '\0');
+        BOOL bLost = FALSE;
+        const int n = ::WideCharToMultiByte(CP_ACP, 0, c.pszName, static_cast<int>(c.nLength),
+                                            &name[0], static_cast<int>(name.size()), nullptr,
+                                            &bLost);
+        name.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        CAPTURE(name);
+        if (bLost) {
+            MESSAGE("skipped: the code page has no form of this name");
+            continue;
+        }
+        const std::optional<CString> lookup = platform.LookupForm(name);
+        CHECK(lookup.has_value() == (c.pszLookup != nullptr));
+        if (lookup) CHECK(*lookup == c.pszLookup);
+    }
+}
+
 TEST_CASE("Winsock 1.1: names, and the start-up ends with the platform") {
     {
         CWin32Platform platform;
@@ -244,8 +266,9 @@ TEST_CASE("Winsock 1.1: names, and the start-up ends with the platform") {
         // Asked again: still one start-up, undone once below.
         CHECK(platform.SocketInit());
         CHECK(platform.GetHostByName("localhost") == htonl(INADDR_LOOPBACK));
-        // A NUL would look up "localhost" instead.
+        // A NUL would look up "localhost" instead; the text before white space is no address.
         CHECK(!platform.GetHostByName(CString("localhost\0.example", 18)));
+        CHECK(!platform.GetHostByName("127.0.0.1 x"));
 
         SUBCASE("a name that cannot exist gives nothing, at once") {
             if (!OnlyLoopback()) {

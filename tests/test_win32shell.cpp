@@ -7,13 +7,13 @@
 #include <cstring>
 #include <vector>
 
-#include "dialogstyles.h"
 #include "framework/dialog.h"
-#include "framework/win32/win32backend.h"
-#include "framework/win32/win32loop.h"
-#include "resource.h"
-#include "resources.h"
-#include "win32/win32platform.h"
+#include "framework/windows/win32backend.h"
+#include "framework/windows/win32loop.h"
+#include "platform/windows/win32platform.h"
+#include "res/dialogstyles.h"
+#include "res/resource.h"
+#include "res/resources.h"
 
 namespace {
 
@@ -223,9 +223,20 @@ TEST_CASE("the program's dialogs, strings, icons, clip and manifest, as resource
     CheckDialogResource(image, IDD_KEEPALIVE_DIALOG);
     CheckDialogResource(image, IDD_ABOUTBOX);
 
-    char text[128] = {};
-    CHECK(::LoadStringA(image.Module(), IDS_SOCKETS_INIT_FAILED, text, sizeof text) > 0);
-    CHECK(CString(text) == LoadResString(IDS_SOCKETS_INIT_FAILED));
+    // Every text of the table, the framework's messages too, as the program reads it.
+    int nStrings = 0;
+#define QV_STRING(id, text)                                                             \
+    {                                                                                   \
+        char loaded[1024] = {};                                                         \
+        CAPTURE(#id);                                                                   \
+        CHECK(::LoadStringA(image.Module(), id, loaded, sizeof loaded) > 0);            \
+        CHECK(CString(loaded) == text);                                                 \
+        CHECK(LoadResString(id) == text);                                               \
+        ++nStrings;                                                                     \
+    }
+#include "res/strings.def"
+#undef QV_STRING
+    CHECK(nStrings > 0);
 
     // Each icon holds the tray's 16 x 16 picture and the standard 32 x 32 one.
     for (UINT nIcon : {IDI_MAIN, IDI_PINGING, IDI_IDLE}) {
@@ -264,7 +275,10 @@ TEST_CASE("the program's dialogs, strings, icons, clip and manifest, as resource
     const CString strManifest(manifest.begin(), manifest.end());
     CHECK(strManifest.find("Microsoft.Windows.Common-Controls") != CString::npos);
     CHECK(strManifest.find("PerMonitorV2") != CString::npos);
-    CHECK(strManifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<") != CString::npos);
+    CHECK(
+        strManifest.find("<longPathAware "
+                         "xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<") !=
+        CString::npos);
     CHECK(strManifest.find("asInvoker") != CString::npos);
 }
 

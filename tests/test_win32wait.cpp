@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "framework/dialog.h"
-#include "framework/win32/win32backend.h"
-#include "framework/win32/win32loop.h"
-#include "resource.h"
-#include "resources.h"
-#include "win32/win32platform.h"
+#include "framework/windows/win32backend.h"
+#include "framework/windows/win32loop.h"
+#include "platform/windows/win32platform.h"
+#include "res/resource.h"
+#include "res/resources.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <cstdio>
 
-#include "icmplib.h"
-#include "win32/win32platform.h"
-#include "win32/win32syslib.h"
+#include "base/icmplib.h"
+#include "platform/windows/win32platform.h"
+#include "platform/windows/win32syslib.h"
 
 namespace {
 

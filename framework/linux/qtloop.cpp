@@ -1,0 +1,227 @@
+// The message loop of the Qt backend, and the way a request to end the process from outside
+// (SIGTERM, SIGINT, SIGHUP) reaches the main window as a close request instead of killing it
+// mid-handler.
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <deque>
+#include <iterator>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "framework/backend.h"
+#include "framework/linux/qtbackend.h"
+#include "framework/wnd.h"
+
+namespace {
+
+constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// What the signal handler touches: plain descriptors and lock-free atomics only.
+int g_signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_bEndRequested = 0;
+std::atomic<void (*)()> g_pfnEndInterrupt{nullptr};
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
+
+// The watch, on the user-interface thread.
+struct CEndWatch {
+    std::unique_ptr<QSocketNotifier> pNotifier;
+    struct sigaction previous[std::size(kEndSignals)] = {};
+    CWnd* pLoopWnd = nullptr;  // the main window while its message loop runs
+};
+CEndWatch* g_pEndWatch = nullptr;
+
+// A probe's wait, and what came for the program meanwhile (user-interface thread): the user's
+// input to its windows and what the toolkit had for its handlers, in the order they came.
+bool g_bWaiting = false;
+bool g_bDelivering = false;
+std::deque<std::function<void()>> g_held;
+
+void DeliverHeld() {
+    if (g_bDelivering) return;
+    g_bDelivering = true;
+    // One held thing may wait in turn (a held tick probes): what comes then queues up behind
+    // the rest, and this goes on once it has returned.
+    while (!g_held.empty() && !g_bWaiting) {
+        std::function<void()> deliver = std::move(g_held.front());
+        g_held.pop_front();
+        deliver();
+    }
+    g_bDelivering = false;
+}
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Keeps the user's input away from the program's windows while a probe waits, to hand it to
+// them afterwards as it came. The toolkit's own holding of input would hold a close request
+// from the window manager too.
+class CInputHold : public QObject {
+protected:
+    bool eventFilter(QObject* pReceiver, QEvent* pEvent) override {
+        if (!pReceiver->isWindowType() || !IsUserInput(pEvent->type())) return false;
+        g_held.push_back([pWindow = QPointer<QObject>(pReceiver),
+                          pCopy = std::shared_ptr<QEvent>(pEvent->clone())] {
+            if (pWindow) QCoreApplication::sendEvent(pWindow, pCopy.get());
+        });
+        return true;
+    }
+};
+
+void Interrupt() {
+    if (auto pfn = g_pfnEndInterrupt.load()) pfn();
+}
+
+extern "C" void OnEndSignal(int) {
+    const int savedErrno = errno;
+    g_bEndRequested = 1;
+    Interrupt();
+    const char byte = 1;
+    // The loop picks the byte up; a full pipe already holds a request.
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+void OnEndRequest() {
+    char bytes[16];
+    [[maybe_unused]] const auto got = ::read(g_signalPipe[0], bytes, sizeof bytes);
+    CWnd* pWnd = g_pEndWatch != nullptr ? g_pEndWatch->pLoopWnd : nullptr;
+    if (pWnd != nullptr && pWnd->IsWindow()) {
+        // Closed as by the user, once a probe under way has given up; its destruction ends
+        // the loop.
+        QtDeliver([pWnd] {
+            if (pWnd->IsWindow()) pWnd->SendMessage(WM_CLOSE);
+        });
+    } else {
+        // Start-up (a box is open) or the window already gone: leave every loop now.
+        QCoreApplication::exit(0);
+    }
+}
+
+}  // namespace
+
+void AfxPostQuitMessage(int nExitCode) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [nExitCode] { QCoreApplication::exit(nExitCode); },
+        Qt::QueuedConnection);
+}
+
+void AfxSetEndInterrupt(void (*pfnInterrupt)()) { g_pfnEndInterrupt.store(pfnInterrupt); }
+
+bool AfxEndRequested() { return g_bEndRequested != 0; }
+
+bool AfxWaitServing(std::function<void()> work) {
+    if (g_bEndRequested != 0) return false;
+    // Nothing of the program's runs during a wait, so none can start inside another.
+    if (g_bWaiting) {
+        work();
+        return g_bEndRequested == 0;
+    }
+    QEventLoop loop;
+    std::atomic<bool> bDone{false};
+    std::thread worker;
+    try {
+        worker = std::thread([&work, &loop, &bDone] {
+            work();
+            bDone.store(true);
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: wait as a blocked program would, rather than not at all.
+        work();
+        return g_bEndRequested == 0;
+    }
+    g_bWaiting = true;
+    // Everything but the user's input runs meanwhile: the tray host's requests, repaints, the
+    // window manager, the session.
+    CInputHold hold;
+    QCoreApplication::instance()->installEventFilter(&hold);
+    loop.exec();
+    QCoreApplication::instance()->removeEventFilter(&hold);
+    // Every loop was told to end (the program is going): the request is not waited for.
+    if (!bDone.load()) Interrupt();
+    worker.join();
+    g_bWaiting = false;
+    if (!g_held.empty())
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &DeliverHeld, Qt::QueuedConnection);
+    return g_bEndRequested == 0;
+}
+
+void QtDeliver(std::function<void()> deliver) {
+    // What held input brings about as it is handed over belongs to it, and comes now.
+    if (g_bWaiting || (!g_held.empty() && !g_bDelivering))
+        g_held.push_back(std::move(deliver));
+    else
+        deliver();
+}
+
+void QtCloseRequested(CWnd& wnd) {
+    if (!g_bWaiting || g_pEndWatch == nullptr || &wnd != g_pEndWatch->pLoopWnd) return;
+    g_bEndRequested = 1;
+    Interrupt();
+}
+
+void AfxBeginEndWatch() {
+    if (g_pEndWatch != nullptr) return;
+    // Non-blocking on both ends: the handler must never wait, the reader drains what is there.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
+        return;
+    g_pEndWatch = new CEndWatch;
+    g_pEndWatch->pNotifier =
+        std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(g_pEndWatch->pNotifier.get(), &QSocketNotifier::activated, &OnEndRequest);
+    struct sigaction action {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : kEndSignals) sigaddset(&action.sa_mask, signal);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < std::size(kEndSignals); ++i)
+        sigaction(kEndSignals[i], &action, &g_pEndWatch->previous[i]);
+}
+
+void AfxEndEndWatch() {
+    if (g_pEndWatch == nullptr) return;
+    for (std::size_t i = 0; i < std::size(kEndSignals); ++i)
+        sigaction(kEndSignals[i], &g_pEndWatch->previous[i], nullptr);
+    delete g_pEndWatch;
+    g_pEndWatch = nullptr;
+    ::close(g_signalPipe[0]);
+    ::close(g_signalPipe[1]);
+    g_signalPipe[0] = g_signalPipe[1] = -1;
+}
+
+int AfxRunMessageLoop(CWnd& mainWnd) {
+    if (g_pEndWatch != nullptr) g_pEndWatch->pLoopWnd = &mainWnd;
+    const int code = QCoreApplication::exec();
+    if (g_pEndWatch != nullptr) g_pEndWatch->pLoopWnd = nullptr;
+    return code;
+}

@@ -1,0 +1,210 @@
+// The message loop of the Win32 backend, and the wait of a probe that keeps the program
+// answering the system. A request to end from outside comes as the system's own messages
+// (WM_CLOSE, or the end of the session), which the dialog handles as ever, or which end a wait.
+
+#include "framework/windows/win32loop.h"
+
+#include <process.h>
+
+#include <new>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "framework/backend.h"
+#include "framework/windows/win32backend.h"
+#include "framework/wnd.h"
+
+namespace {
+
+std::set<HWND> g_dialogs;
+HWND g_hMainWnd = nullptr;  // while the main loop runs
+bool g_bEndRequested = false;
+bool g_bSessionEnded = false;
+void (*g_pfnEndInterrupt)() = nullptr;
+
+// The wait under way, on the user-interface thread, and what reached the handlers meanwhile.
+bool g_bServing = false;
+std::vector<MSG> g_held;
+unsigned long g_nWakeups = 0;
+volatile LONG g_nRunningWaits = 0;
+
+// What wakes a wait: messages sent to this thread (the session's, other programs'), painting,
+// and posted messages, among them a close request. Input and timer ticks are not in it: they
+// stay queued for the handlers and must not keep the wait busy.
+constexpr DWORD kServedWakeMask = QS_SENDMESSAGE | QS_PAINT | QS_POSTMESSAGE;
+// A window that never validates itself would keep the painting loop going.
+constexpr int kMaxPaintsPerWakeup = 64;
+
+// Shared by the thread that waits and the worker; whichever lets go last frees it, so a worker
+// left behind by an end request still finds its work.
+struct CWaitWork {
+    std::function<void()> work;
+    HANDLE hDone = nullptr;
+    volatile LONG nRefs = 2;
+};
+
+void Release(CWaitWork* pWait) {
+    if (::InterlockedDecrement(&pWait->nRefs) != 0) return;
+    ::CloseHandle(pWait->hDone);
+    delete pWait;
+}
+
+unsigned __stdcall RunWaitWork(void* pParam) {
+    auto* pWait = static_cast<CWaitWork*>(pParam);
+    pWait->work();
+    ::SetEvent(pWait->hDone);
+    // From here on nothing of the work's code runs any more.
+    ::InterlockedDecrement(&g_nRunningWaits);
+    Release(pWait);
+    return 0;
+}
+
+void RequestEnd() {
+    if (g_bEndRequested) return;
+    g_bEndRequested = true;
+    if (g_pfnEndInterrupt != nullptr) g_pfnEndInterrupt();
+}
+
+// One wake-up: the sent messages are handled inside PeekMessage itself, whatever it looks for;
+// a close request is taken out of the queue and held; painting is done. All else stays queued.
+void ServeQueue() {
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, WM_CLOSE, WM_CLOSE, PM_REMOVE))
+        Win32HoldDuringWait(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    for (int n = 0;
+         n < kMaxPaintsPerWakeup && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE);
+         ++n)
+        ::DispatchMessageA(&msg);
+}
+
+// Serves the system until the work is done (true) or an end is requested (false); what was held
+// meanwhile is posted again, in the order it came.
+bool ServeUntilDone(HANDLE hDone) {
+    g_bServing = true;
+    bool bDone = false;
+    while (!g_bEndRequested) {
+        const DWORD dwWoken =
+            ::MsgWaitForMultipleObjects(1, &hDone, FALSE, INFINITE, kServedWakeMask);
+        if (dwWoken == WAIT_OBJECT_0) {
+            bDone = true;
+            break;
+        }
+        if (dwWoken != WAIT_OBJECT_0 + 1) {
+            // The queue cannot be waited on: the work still ends, unserved as before.
+            bDone = ::WaitForSingleObject(hDone, INFINITE) == WAIT_OBJECT_0;
+            break;
+        }
+        ++g_nWakeups;
+        ServeQueue();
+    }
+    g_bServing = false;
+    std::vector<MSG> held;
+    held.swap(g_held);
+    for (const MSG& msg : held) ::PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    return bDone;
+}
+
+}  // namespace
+
+void Win32Dispatch(MSG& msg) {
+    HWND hRoot = msg.hwnd != nullptr ? ::GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (hRoot != nullptr && g_dialogs.count(hRoot) != 0 && ::IsDialogMessageA(hRoot, &msg)) return;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+}
+
+void Win32RememberDialog(HWND hDialog) { g_dialogs.insert(hDialog); }
+
+void Win32ForgetDialog(HWND hDialog) { g_dialogs.erase(hDialog); }
+
+bool Win32PumpMessage() {
+    MSG msg;
+    const BOOL bGot = ::GetMessageA(&msg, nullptr, 0, 0);
+    if (bGot == 0) {
+        ::PostQuitMessage(static_cast<int>(msg.wParam));
+        return false;
+    }
+    if (bGot == -1) return false;
+    Win32Dispatch(msg);
+    return true;
+}
+
+bool Win32HoldDuringWait(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!g_bServing) return false;
+    if (message == WM_CLOSE && hWnd != nullptr && hWnd == g_hMainWnd) RequestEnd();
+    MSG msg{};
+    msg.hwnd = hWnd;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    g_held.push_back(msg);
+    return true;
+}
+
+void Win32EndSession() {
+    RequestEnd();
+    // Every window of ours is told; the main one is closed once. During start-up there is none
+    // yet: start-up gives up once its box is closed.
+    if (g_bSessionEnded || g_hMainWnd == nullptr || !::IsWindow(g_hMainWnd)) return;
+    g_bSessionEnded = true;
+    if (!Win32HoldDuringWait(g_hMainWnd, WM_CLOSE, 0, 0))
+        ::SendMessageA(g_hMainWnd, WM_CLOSE, 0, 0);
+}
+
+LONG Win32RunningWaits() { return ::InterlockedCompareExchange(&g_nRunningWaits, 0, 0); }
+
+unsigned long Win32WaitWakeups() { return g_nWakeups; }
+
+void AfxPostQuitMessage(int nExitCode) { ::PostQuitMessage(nExitCode); }
+
+// Nothing to watch: requests to end come as messages, which never kill the process.
+void AfxBeginEndWatch() {}
+void AfxEndEndWatch() {}
+bool AfxEndRequested() { return g_bEndRequested; }
+void AfxSetEndInterrupt(void (*pfnInterrupt)()) { g_pfnEndInterrupt = pfnInterrupt; }
+
+bool AfxWaitServing(std::function<void()> work) {
+    if (g_bEndRequested) return false;
+    auto* pWait = new (std::nothrow) CWaitWork;
+    HANDLE hDone = pWait != nullptr ? ::CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+    uintptr_t hThread = 0;
+    if (hDone != nullptr) {
+        pWait->work = std::move(work);
+        pWait->hDone = hDone;
+        ::InterlockedIncrement(&g_nRunningWaits);
+        hThread = ::_beginthreadex(nullptr, 0, &RunWaitWork, pWait, 0, nullptr);
+        if (hThread == 0) {
+            ::InterlockedDecrement(&g_nRunningWaits);
+            work = std::move(pWait->work);
+        }
+    }
+    if (hThread == 0) {
+        // No thread to be had: the work runs here, unserved, rather than not at all.
+        if (hDone != nullptr) ::CloseHandle(hDone);
+        delete pWait;
+        work();
+        return true;
+    }
+    ::CloseHandle(reinterpret_cast<HANDLE>(hThread));
+    const bool bDone = ServeUntilDone(hDone);
+    Release(pWait);
+    return bDone && !g_bEndRequested;
+}
+
+int AfxRunMessageLoop(CWnd& mainWnd) {
+    g_hMainWnd = Win32HwndOf(&mainWnd);
+    MSG msg;
+    int nCode = -1;
+    for (;;) {
+        const BOOL bGot = ::GetMessageA(&msg, nullptr, 0, 0);
+        if (bGot == 0) {
+            nCode = static_cast<int>(msg.wParam);
+            break;
+        }
+        if (bGot == -1) break;
+        Win32Dispatch(msg);
+    }
+    g_hMainWnd = nullptr;
+    return nCode;
+}

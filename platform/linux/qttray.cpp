@@ -1,0 +1,269 @@
+#include "platform/linux/qttray.h"
+
+#include <QApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <cstdio>
+
+#include "base/platform.h"
+#include "framework/linux/qtbackend.h"
+#include "framework/wnd.h"
+#include "platform/linux/qtstatusitem.h"
+#include "res/resources.h"
+
+namespace {
+
+const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+bool OnX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
+// Asks the bus daemon itself, which always answers at once; never the host.
+QDBusMessage BusCall(const char* pszMethod) {
+    return QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QString::fromLatin1(pszMethod));
+}
+
+}  // namespace
+
+CQtTray::CQtTray(const CString& strAppName) : m_strAppName(strAppName) {}
+
+CQtTray::~CQtTray() = default;
+
+bool CQtTray::Notify(DWORD dwMessage, const CNotifyIconData& data) {
+    if (dwMessage == NIM_DELETE) {
+        if (!m_bAdded) return false;
+        m_bAdded = false;
+        m_pWnd = nullptr;
+        // Hosts hide a passive item at once; the item itself goes with the connection.
+        if (m_pItem) m_pItem->SetActive(false);
+        DropFallback();
+        return true;
+    }
+    if (dwMessage == NIM_ADD) {
+        if (m_bAdded || data.hWnd == nullptr) return false;
+        // Without a display there is no tray to wait for.
+        if (QGuiApplication::platformName() == QLatin1String("offscreen")) return false;
+        m_bAdded = true;
+        m_pWnd = data.hWnd;
+        m_nCallback = data.uCallbackMessage;
+        m_nId = data.uID;
+        Apply(data);
+        if (m_pItem)
+            m_pItem->SetActive(true);
+        else
+            Start();
+    } else if (dwMessage != NIM_MODIFY || !m_bAdded) {
+        return false;
+    } else {
+        Apply(data);
+    }
+    return m_bRegistered || IsFallbackDocked();
+}
+
+void CQtTray::Apply(const CNotifyIconData& data) {
+    if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr) {
+        m_nIconId = data.hIcon->nResourceId;
+        m_xembedIcon = XembedIconOf(m_nIconId, data.hIcon->cx, data.hIcon->cy);
+        // The host picks the size it draws from all of the program's pictures.
+        if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId));
+        if (m_pFallback) m_pFallback->setIcon(m_xembedIcon);
+    }
+    if ((data.uFlags & NIF_TIP) != 0) {
+        m_strTip = QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip))));
+        if (m_pItem) m_pItem->SetToolTip(m_strTip);
+        if (m_pFallback) m_pFallback->setToolTip(m_strTip);
+    }
+    // A docked XEmbed icon is a widget of ours: painted now, it is on the screen before the
+    // caller goes on.
+    if (IsFallbackDocked()) {
+        for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+            if (pWidget->inherits("QSystemTrayIconSys") && pWidget->isVisible()) pWidget->repaint();
+        }
+    }
+}
+
+const QIcon& CQtTray::IconOf(UINT nIconId) {
+    auto it = m_icons.find(nIconId);
+    if (it == m_icons.end()) it = m_icons.emplace(nIconId, QtIconOf(nIconId)).first;
+    return it->second;
+}
+
+const QIcon& CQtTray::XembedIconOf(UINT nIconId, int cx, int cy) {
+    const auto key = std::make_tuple(nIconId, cx, cy);
+    auto it = m_xembedIcons.find(key);
+    if (it == m_xembedIcons.end())
+        it = m_xembedIcons.emplace(key, QIcon(IconOf(nIconId).pixmap(QSize(cx, cy)))).first;
+    return it->second;
+}
+
+void CQtTray::Start() {
+    // The process's one connection to the session bus, made once.
+    m_bus = QDBusConnection::sessionBus();
+    if (m_bus->isConnected()) {
+        m_pItem = std::make_unique<CQtStatusItem>(
+            *m_bus, QtString(m_strAppName), QtString(AboutBoxTemplate().pszCaption),
+            [this](CQtStatusItem::ERequest request) {
+                switch (request) {
+                    case CQtStatusItem::ERequest::Activate:
+                        Deliver(WM_LBUTTONDOWN);
+                        break;
+                    case CQtStatusItem::ERequest::SecondaryActivate:
+                        Deliver(WM_MBUTTONDOWN);
+                        break;
+                    case CQtStatusItem::ERequest::ContextMenu:
+                    case CQtStatusItem::ERequest::MenuEntry:
+                        Deliver(WM_RBUTTONDOWN);
+                        break;
+                }
+            });
+        if (!m_pItem->IsExported()) m_pItem.reset();
+    }
+    if (!m_pItem) {
+        // No bus, or our paths taken on it: XEmbed is all there is.
+        OnWatcherOwner(QString());
+        return;
+    }
+    m_pItem->SetIcon(IconOf(m_nIconId));
+    m_pItem->SetToolTip(m_strTip);
+
+    // Every watcher that comes, goes or changes hands from now on...
+    m_pWatcher = std::make_unique<QDBusServiceWatcher>(kWatcherService, *m_bus,
+                                                       QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(m_pWatcher.get(), &QDBusServiceWatcher::serviceOwnerChanged, &m_context,
+                     [this](const QString&, const QString&, const QString& strNewOwner) {
+                         OnWatcherOwner(strNewOwner);
+                     });
+    // ...and the one there is now. The answer comes after any change the bus told of before
+    // it, and before any it tells of after, so each is taken as it comes.
+    QDBusMessage ask = BusCall("GetNameOwner");
+    ask << kWatcherService;
+    auto* pPending = new QDBusPendingCallWatcher(m_bus->asyncCall(ask), &m_context);
+    QObject::connect(pPending, &QDBusPendingCallWatcher::finished, &m_context,
+                     [this](QDBusPendingCallWatcher* pCall) {
+                         pCall->deleteLater();
+                         const QDBusPendingReply<QString> reply = *pCall;
+                         OnWatcherOwner(reply.isValid() ? reply.value() : QString());
+                     });
+}
+
+void CQtTray::OnWatcherOwner(const QString& strOwner) {
+    const bool bFirst = !m_bWatcherKnown;
+    if (!bFirst && strOwner == m_strWatcherOwner) return;
+    m_bWatcherKnown = true;
+    m_strWatcherOwner = strOwner;
+    m_bRegistered = false;
+    ++m_nWatcherGeneration;
+    if (!strOwner.isEmpty()) {
+        // Desktops that host both prefer the item, and so do we: one icon, not two.
+        DropFallback();
+        Register();
+    } else {
+        ShowFallback();
+    }
+    if (bFirst) SayIfNowhere();
+}
+
+void CQtTray::Register() {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherService,
+                                       QStringLiteral("RegisterStatusNotifierItem"));
+    // By path: the watcher takes our connection's name from the call itself.
+    call << QString::fromLatin1(CQtStatusItem::kItemPath);
+    call.setAutoStartService(false);
+    const unsigned nGeneration = m_nWatcherGeneration;
+    // A host that hangs only ever leaves this unanswered; the program goes on.
+    auto* pPending = new QDBusPendingCallWatcher(m_bus->asyncCall(call), &m_context);
+    QObject::connect(pPending, &QDBusPendingCallWatcher::finished, &m_context,
+                     [this, nGeneration](QDBusPendingCallWatcher* pCall) {
+                         pCall->deleteLater();
+                         if (nGeneration == m_nWatcherGeneration) m_bRegistered = !pCall->isError();
+                     });
+}
+
+void CQtTray::ShowFallback() {
+    // Wayland has no XEmbed: Qt's icon there would only complain.
+    if (m_pFallback || m_bNoFallback || !m_bAdded || !OnX11()) return;
+    m_pFallback = std::make_unique<QSystemTrayIcon>();
+    QObject::connect(m_pFallback.get(), &QSystemTrayIcon::activated, &m_context,
+                     [this](QSystemTrayIcon::ActivationReason reason) {
+                         switch (reason) {
+                             case QSystemTrayIcon::Trigger:
+                                 Deliver(WM_LBUTTONDOWN);
+                                 break;
+                             case QSystemTrayIcon::Context:
+                                 Deliver(WM_RBUTTONDOWN);
+                                 break;
+                             case QSystemTrayIcon::DoubleClick:
+                                 Deliver(WM_LBUTTONDBLCLK);
+                                 break;
+                             case QSystemTrayIcon::MiddleClick:
+                                 Deliver(WM_MBUTTONDOWN);
+                                 break;
+                             default:
+                                 break;
+                         }
+                     });
+    m_pFallback->setIcon(m_xembedIcon);
+    m_pFallback->setToolTip(m_strTip);
+    m_pFallback->show();
+    // Qt chooses between XEmbed and a D-Bus tray of its own once per process, when its first
+    // icon is made: a D-Bus one if a watcher with a host is on the bus then (asking it, and
+    // waiting), else XEmbed for good. Made only while the bus has no watcher, the icon gets
+    // XEmbed, and its XEmbed side waits for a tray with a watcher object of Qt's. Should a
+    // watcher have come in that very instant, Qt's own D-Bus icon would stand beside ours:
+    // it goes, and this process does without XEmbed.
+    bool bXembed = false;
+    for (QObject* pChild : m_pFallback->children())
+        bXembed |= pChild->inherits("QSystemTrayWatcher");
+    if (!bXembed) {
+        m_bNoFallback = true;
+        m_pFallback.reset();
+    }
+}
+
+void CQtTray::DropFallback() {
+    if (!m_pFallback) return;
+    // The icon may be going from inside its own click (Exit from the About box it opened):
+    // let it finish delivering that first.
+    m_pFallback->hide();
+    m_pFallback.release()->deleteLater();
+}
+
+bool CQtTray::IsFallbackDocked() const {
+    if (!m_pFallback) return false;
+    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+        if (pWidget->inherits("QSystemTrayIconSys") && pWidget->isVisible()) return true;
+    }
+    return false;
+}
+
+void CQtTray::Deliver(UINT nMouse) {
+    // As a click of the user's: held while a probe waits, and dropped once the icon is gone.
+    QtDeliver([this, nMouse] {
+        if (m_bAdded && m_pWnd != nullptr)
+            m_pWnd->SendMessage(m_nCallback, m_nId, static_cast<LPARAM>(nMouse));
+    });
+}
+
+void CQtTray::SayIfNowhere() {
+    if (m_bSaidNowhere || !m_strWatcherOwner.isEmpty() || IsFallbackDocked()) return;
+    m_bSaidNowhere = true;
+    // Until one starts nothing shows the program is running, so it says so, once.
+    if (m_pItem || m_pFallback)
+        std::fprintf(stderr,
+                     "%s: no notification area is running: the icon appears once one starts "
+                     "(GNOME needs the AppIndicator extension); the cycle runs meanwhile\n",
+                     m_strAppName.c_str());
+    else
+        std::fprintf(stderr,
+                     "%s: no notification area can be reached without a session bus; the "
+                     "cycle runs without an icon\n",
+                     m_strAppName.c_str());
+}

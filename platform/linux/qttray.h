@@ -1,0 +1,82 @@
+#pragma once
+// The notification icon on the Linux desktop. Tray hosts on the session bus (a
+// StatusNotifierWatcher: Xfce, LXQt, Plasma, waybar, GNOME with AppIndicator) get our own
+// StatusNotifierItem; an X11 session without one gets Qt's XEmbed icon, which docks into an
+// XEmbed tray whenever one runs. Which of the two shows follows the bus as hosts start, stop and
+// restart, before or after the program started; nothing here ever waits for a host.
+
+#include <QDBusConnection>
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <map>
+#include <memory>
+#include <optional>
+#include <tuple>
+
+#include "base/wintypes.h"
+
+class CQtStatusItem;
+class CWnd;
+class QDBusServiceWatcher;
+class QSystemTrayIcon;
+struct CNotifyIconData;
+
+class CQtTray {
+public:
+    // strAppName: the program's name, for its one notice on stderr and its id on the bus.
+    explicit CQtTray(const CString& strAppName);
+    ~CQtTray();
+    CQtTray(const CQtTray&) = delete;
+    CQtTray& operator=(const CQtTray&) = delete;
+
+    // NIM_ADD, NIM_MODIFY and NIM_DELETE as the shell takes them. True when the icon is
+    // known to be shown somewhere now; a host being asked has not answered yet.
+    bool Notify(DWORD dwMessage, const CNotifyIconData& data);
+
+private:
+    void Apply(const CNotifyIconData& data);
+    // Each picture is decoded once and kept: every tick shows two of them.
+    const QIcon& IconOf(UINT nIconId);
+    const QIcon& XembedIconOf(UINT nIconId, int cx, int cy);
+    void Start();
+    // What the bus says of the watcher: its owner's unique name, empty for none.
+    void OnWatcherOwner(const QString& strOwner);
+    void Register();
+    void ShowFallback();
+    void DropFallback();
+    bool IsFallbackDocked() const;
+    void Deliver(UINT nMouse);
+    void SayIfNowhere();
+
+    const CString m_strAppName;
+    // The program's window and the message that tells it of clicks, from NIM_ADD.
+    CWnd* m_pWnd = nullptr;
+    UINT m_nCallback = 0;
+    UINT m_nId = 0;
+    bool m_bAdded = false;
+    // The picture and the tip as last handed over.
+    UINT m_nIconId = 0;
+    QIcon m_xembedIcon;
+    std::map<UINT, QIcon> m_icons;
+    std::map<std::tuple<UINT, int, int>, QIcon> m_xembedIcons;
+    QString m_strTip;
+
+    std::optional<QDBusConnection> m_bus;
+    std::unique_ptr<CQtStatusItem> m_pItem;
+    std::unique_ptr<QDBusServiceWatcher> m_pWatcher;
+    bool m_bWatcherKnown = false;
+    QString m_strWatcherOwner;
+    // Counts the watchers seen, so that a registration's late answer for one gone is ignored.
+    unsigned m_nWatcherGeneration = 0;
+    bool m_bRegistered = false;
+
+    std::unique_ptr<QSystemTrayIcon> m_pFallback;
+    // Qt chose its own D-Bus tray for its icons (a watcher came in the very instant the first
+    // one was made): no XEmbed icon can be had in this process.
+    bool m_bNoFallback = false;
+    bool m_bSaidNowhere = false;
+
+    // Owns every callback from the bus: none comes once it is gone.
+    QObject m_context;
+};

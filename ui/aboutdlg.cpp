@@ -1,5 +1,0 @@
-#include "aboutdlg.h"
-
-#include "resources.h"
-
-CAboutDlg::CAboutDlg(CPlatform& platform) : CDialog(AboutBoxTemplate(), platform) {}
