@@ -4,7 +4,7 @@
 #include "app/keepaliveapp.h"
 #include "base/wintypes.h"
 #include "platform/windows/win32platform.h"
-#include "platform/windows/win32syslib.h"
+#include "framework/windows/win32syslib.h"
 
 int WINAPI WinMain(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR /*lpCmdLine*/,
                    int /*nShowCmd*/) {

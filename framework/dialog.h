@@ -27,6 +27,15 @@ constexpr DWORD kStyleLeftScrollBar = 0x2;  // list box: vertical scroll bar on 
 constexpr DWORD kStyleNoPrefix = 0x4;       // static: '&' is shown as is
 constexpr DWORD kStyleAppWindow = 0x8;      // dialog: a taskbar entry while shown
 
+// What a screen reader is told of a control beyond what it shows: the static that labels it
+// (0 for none), and the name and description read out, as string resources (0 for none).
+struct CAccessibleItem {
+    int nID;
+    int nLabelID;
+    UINT nNameId;
+    UINT nDescriptionId;
+};
+
 struct CDialogTemplate {
     UINT nID;
     const char* pszCaption;
@@ -35,6 +44,7 @@ struct CDialogTemplate {
     int nPointSize;
     DWORD dwStyle;
     std::vector<CDialogItem> items;
+    std::vector<CAccessibleItem> accessible;
 };
 
 class CDialog;

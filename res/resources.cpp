@@ -31,29 +31,49 @@ CDialogItem Icon(UINT nIconId, int nID, int x, int y, int cx, int cy, DWORD dwSt
             dwExStyle};
 }
 
+// The template with what screen readers are told of its controls.
+CDialogTemplate WithAccessible(CDialogTemplate tmpl) {
+#define QV_DIALOG_BEGIN(id, x, y, cx, cy, style, exstyle, caption, points, font)
+#define QV_CONTROL(kind, text, id, x, y, cx, cy, style, exstyle)
+#define QV_ICON(iconId, id, x, y, cx, cy, style, exstyle)
+#define QV_DIALOG_END()
+#define QV_ACCESSIBLE(dialogId, id, labelId, nameId, descriptionId) \
+    if (tmpl.nID == (dialogId)) tmpl.accessible.push_back({id, labelId, nameId, descriptionId});
+#include "dialogs.def"
+#undef QV_DIALOG_BEGIN
+#undef QV_CONTROL
+#undef QV_ICON
+#undef QV_DIALOG_END
+#undef QV_ACCESSIBLE
+    return tmpl;
+}
+
 const CDialogTemplate* Find(UINT nID) {
     // Every template is made once, the first time it is asked for.
     switch (nID) {
-#define QV_DIALOG_BEGIN(id, x, y, cx, cy, style, exstyle, caption, points, font)                  \
-    case id: {                                                                                    \
-        static const CDialogTemplate tmpl{id, caption, cx, cy, font, points,                      \
-                                          ((exstyle)&WS_EX_APPWINDOW) != 0 ? kStyleAppWindow : 0, \
-                                          {
+#define QV_DIALOG_BEGIN(id, x, y, cx, cy, style, exstyle, caption, points, font) \
+    case id: {                                                                   \
+        static const CDialogTemplate tmpl = WithAccessible(                                   \
+            {id, caption, cx, cy, font, points,                                               \
+             ((exstyle)&WS_EX_APPWINDOW) != 0 ? kStyleAppWindow : 0,                          \
+             {
 #define QV_CONTROL(kind, text, id, x, y, cx, cy, style, exstyle) \
     Control(CtrlKind::kind, text, id, x, y, cx, cy, style, exstyle),
 #define QV_ICON(iconId, id, x, y, cx, cy, style, exstyle) \
     Icon(iconId, id, x, y, cx, cy, style, exstyle),
 #define QV_DIALOG_END() \
     }                   \
-    }                   \
-    ;                   \
+    , {}                \
+    });                 \
     return &tmpl;       \
     }
+#define QV_ACCESSIBLE(dialogId, id, labelId, nameId, descriptionId)
 #include "dialogs.def"
 #undef QV_DIALOG_BEGIN
 #undef QV_CONTROL
 #undef QV_ICON
 #undef QV_DIALOG_END
+#undef QV_ACCESSIBLE
         default:
             return nullptr;
     }

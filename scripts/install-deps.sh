@@ -15,7 +15,7 @@ PACKAGES=(
     clang libclang-rt-14-dev libbenchmark-dev
     strace xvfb dbus-daemon nftables icewm trayer xdotool doctest-dev
     xfce4-panel xfconf lxqt-panel
-    sway waybar grim qt6-wayland libwayland-dev libglib2.0-bin dbus-bin
+    sway waybar grim qt6-wayland libwayland-dev libglib2.0-bin dbus-bin at-spi2-core
     desktop-file-utils appstream libxml2-utils file man-db dpkg-dev fakeroot lintian
 )
 if [[ "$preset" == win32 ]]; then

@@ -40,6 +40,7 @@ void RunInLoop(std::function<void()> fn) { QTimer::singleShot(0, std::move(fn));
 void UserKey(CWnd& dlg, CKey key) {
     const Qt::Key qtKey = key == CKey::Enter    ? Qt::Key_Return
                           : key == CKey::Escape ? Qt::Key_Escape
+                          : key == CKey::Space  ? Qt::Key_Space
                                                 : Qt::Key_Tab;
     QTest::keyClick(KeyTarget(dlg), qtKey);
     PumpEvents();

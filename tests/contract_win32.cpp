@@ -50,7 +50,10 @@ void RunInLoop(std::function<void()> fn) {
 }
 
 void UserKey(CWnd& dlg, CKey key) {
-    const WPARAM vk = key == CKey::Enter ? VK_RETURN : key == CKey::Escape ? VK_ESCAPE : VK_TAB;
+    const WPARAM vk = key == CKey::Enter    ? VK_RETURN
+                      : key == CKey::Escape ? VK_ESCAPE
+                      : key == CKey::Space  ? VK_SPACE
+                                            : VK_TAB;
     HWND hTarget = KeyTarget(dlg);
     ::PostMessageA(hTarget, WM_KEYDOWN, vk, 1);
     ::PostMessageA(hTarget, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));

@@ -9,7 +9,7 @@
 
 class CWnd;
 
-enum class CKey { Enter, Escape, Tab };
+enum class CKey { Enter, Escape, Tab, Space };
 
 // Handles every event that is waiting, without blocking.
 void PumpEvents();

@@ -6,6 +6,7 @@
 
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -233,6 +234,42 @@ TEST_CASE("a hidden dialog holds no focus; shown, the control given it has it, t
     PumpEvents();
     CHECK(NativeFocus(dlg) == IDC_DELAY);
     CHECK(NativeTextSelectedWhole(dlg, IDC_DELAY));
+}
+
+TEST_CASE("the keyboard alone reaches every control, and presses every button and box") {
+    CContract t;
+    t.Item(IDC_DELAY).SetFocus();
+    // Tab goes round every control in the template's order, back to the Delay edit; Space
+    // on a box checks it, on a button is its command.
+    const int order[] = {IDC_SOUND, IDC_CYCLE, IDC_NEW_SERVER,  IDC_ADD,  IDC_REMOVE,
+                         IDOK,      IDC_ABOUT, IDC_SERVER_LIST, IDCANCEL, IDC_DELAY};
+    for (int id : order) {
+        UserKey(t.m_dlg, CKey::Tab);
+        CAPTURE(id);
+        REQUIRE(NativeFocus(t.m_dlg) == id);
+        if (id == IDC_SOUND || id == IDC_CYCLE) {
+            const int nBefore = t.m_dlg.GetItemCheck(id);
+            UserKey(t.m_dlg, CKey::Space);
+            CHECK(t.m_dlg.GetItemCheck(id) == 1 - nBefore);
+        } else if (id == IDC_ADD || id == IDC_REMOVE || id == IDC_ABOUT) {
+            // Its command comes once. (A box's click is a command on Windows too, not on
+            // Linux: those are not counted.)
+            UserKey(t.m_dlg, CKey::Space);
+            CHECK(std::count(t.m_dlg.m_commands.begin(), t.m_dlg.m_commands.end(), id) == 1);
+            // The command leaves the focus where it was.
+            CHECK(NativeFocus(t.m_dlg) == id);
+        }
+    }
+    // OK and Exit end the dialog: each is reached and pressed on its own.
+    for (int id : {IDOK, IDCANCEL}) {
+        CAPTURE(id);
+        CContract other;
+        other.Item(IDC_DELAY).SetWindowText("30");
+        other.Item(id).SetFocus();
+        UserKey(other.m_dlg, CKey::Space);
+        CHECK(other.m_dlg.m_commands == std::vector<int>{id});
+        CHECK_FALSE(other.m_dlg.IsWindowVisible());
+    }
 }
 
 TEST_CASE("the list control shows the entries in the framework's order") {

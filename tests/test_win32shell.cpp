@@ -1,6 +1,7 @@
 // The Windows program's resources as the system and its tools read them from quorvane.exe,
 // checked against the tables both platforms build from, and the system services bound to the
-// program's windows: timers, the notification icon, icons, the clip and message boxes.
+// program's windows: timers, the notification icon, icons, the clip and message boxes; the
+// dialog's controls as screen readers read them.
 
 #include <doctest/doctest.h>
 
@@ -8,12 +9,17 @@
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/windows/win32accessible.h"
 #include "framework/windows/win32backend.h"
 #include "framework/windows/win32loop.h"
 #include "platform/windows/win32platform.h"
 #include "res/dialogstyles.h"
 #include "res/resource.h"
 #include "res/resources.h"
+
+// clang-format off
+#include <oleacc.h>
+// clang-format on
 
 namespace {
 
@@ -225,14 +231,14 @@ TEST_CASE("the program's dialogs, strings, icons, clip and manifest, as resource
 
     // Every text of the table, the framework's messages too, as the program reads it.
     int nStrings = 0;
-#define QV_STRING(id, text)                                                             \
-    {                                                                                   \
-        char loaded[1024] = {};                                                         \
-        CAPTURE(#id);                                                                   \
-        CHECK(::LoadStringA(image.Module(), id, loaded, sizeof loaded) > 0);            \
-        CHECK(CString(loaded) == text);                                                 \
-        CHECK(LoadResString(id) == text);                                               \
-        ++nStrings;                                                                     \
+#define QV_STRING(id, text)                                                  \
+    {                                                                        \
+        char loaded[1024] = {};                                              \
+        CAPTURE(#id);                                                        \
+        CHECK(::LoadStringA(image.Module(), id, loaded, sizeof loaded) > 0); \
+        CHECK(CString(loaded) == text);                                      \
+        CHECK(LoadResString(id) == text);                                    \
+        ++nStrings;                                                          \
     }
 #include "res/strings.def"
 #undef QV_STRING
@@ -383,4 +389,76 @@ TEST_CASE("a message box belongs to its owner, and the program's messages go on 
     CHECK(g_hBoxOwner == Win32HwndOf(&dlg));
     CHECK(dlg.m_nTicks > 0);
     dlg.KillTimer(1);
+}
+
+TEST_CASE("screen readers: the controls' names and roles through the system's accessibility") {
+    // IAccessible's identifier: the accessibility import library holds a stub by that name.
+    constexpr IID kIidAccessible = {
+        0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+    CWin32Platform platform;
+    CDialog dlg(KeepAliveDialogTemplate(), platform);
+    REQUIRE(dlg.Create());
+    HWND hDialog = Win32HwndOf(&dlg);
+    REQUIRE(hDialog != nullptr);
+
+    const bool bWine =
+        ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    // The names the program gives through Dynamic Annotation, where the system takes them.
+    const HRESULT hrAnnotated = Win32Annotate(hDialog, KeepAliveDialogTemplate());
+    if (bWine && hrAnnotated == E_NOTIMPL)
+        MESSAGE(
+            "Wine's IAccPropServices::SetHwndPropStr is not implemented (E_NOTIMPL): the "
+            "controls keep the names Wine gives them");
+    else
+        CHECK(hrAnnotated == S_OK);
+
+    struct CExpected {
+        int nID;
+        LONG nRole;
+        const char* pszAnnotated;  // the name given, when the system takes it
+        const char* pszOwn;        // the name the system gives otherwise; null: not checked
+    };
+    const CExpected expected[] = {
+        {IDC_DELAY, ROLE_SYSTEM_TEXT, "Delay", nullptr},
+        {IDC_NEW_SERVER, ROLE_SYSTEM_TEXT, "New Server", nullptr},
+        {IDC_SERVER_LIST, ROLE_SYSTEM_LIST, "Server List", nullptr},
+        {IDC_ADD, ROLE_SYSTEM_PUSHBUTTON, "Add", "Add ->"},
+        {IDC_REMOVE, ROLE_SYSTEM_PUSHBUTTON, "Remove", "<- Remove"},
+        {IDC_SOUND, ROLE_SYSTEM_CHECKBUTTON, "Sound", "Sound"},
+        {IDC_CYCLE, ROLE_SYSTEM_CHECKBUTTON, "Cycle on No Contact", "Cycle on No Contact"},
+        {IDOK, ROLE_SYSTEM_PUSHBUTTON, "OK", "OK"},
+        {IDC_ABOUT, ROLE_SYSTEM_PUSHBUTTON, "About...", "About..."},
+        {IDCANCEL, ROLE_SYSTEM_PUSHBUTTON, "Exit", "Exit"},
+    };
+    for (const CExpected& control : expected) {
+        CAPTURE(control.nID);
+        IAccessible* pAccessible = nullptr;
+        REQUIRE(::AccessibleObjectFromWindow(::GetDlgItem(hDialog, control.nID),
+                                             static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                             reinterpret_cast<void**>(&pAccessible)) == S_OK);
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        VARIANT role{};
+        CHECK(pAccessible->get_accRole(self, &role) == S_OK);
+        CHECK(role.vt == VT_I4);
+        // Wine gives an edit its role; any other control is a plain client area there.
+        if (bWine && role.lVal == ROLE_SYSTEM_CLIENT)
+            MESSAGE("control ", control.nID, ": Wine reports the role of a client area");
+        else
+            CHECK(role.lVal == control.nRole);
+        BSTR bstrName = nullptr;
+        pAccessible->get_accName(self, &bstrName);
+        CString name;
+        for (UINT i = 0; bstrName != nullptr && i < ::SysStringLen(bstrName); ++i)
+            name += static_cast<char>(bstrName[i]);
+        ::SysFreeString(bstrName);
+        pAccessible->Release();
+        MESSAGE("control ", control.nID, " reads as \"", name, "\"");
+        if (SUCCEEDED(hrAnnotated))
+            CHECK(name == control.pszAnnotated);
+        else if (control.pszOwn != nullptr)
+            CHECK(name == control.pszOwn);
+    }
+    dlg.DestroyWindow();
 }

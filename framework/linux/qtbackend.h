@@ -6,7 +6,9 @@
 // dialog units converted with the dialog font's metrics; modeless and modal dialogs, the
 // tab order of the template, Enter and Escape, mnemonics from a window system's keyboard;
 // X11 (frame hints sent to the window manager directly) and Wayland; the string table
-// compiled in (res/strings.def).
+// compiled in (res/strings.def); screen readers through Qt's AT-SPI bridge, each control of
+// the template's accessibility rows with its label as buddy (the labelled-by relation), its
+// name and its description.
 // Counts differently: an edit's text limit counts UTF-16 units, so a character outside the
 // Basic Multilingual Plane takes two while typing; the framework's own check (DDV_MaxChars)
 // counts characters, and it decides.

@@ -333,6 +333,18 @@ void CQtDialogImpl::Realize() {
         m_items.push_back(w);
     }
 
+    // For screen readers: each control with its label as buddy (the labelled-by relation),
+    // its name and its description.
+    for (const CAccessibleItem& accessible : m_template.accessible) {
+        QWidget* w = Find(accessible.nID);
+        if (w == nullptr) continue;
+        if (auto* label = qobject_cast<QLabel*>(Find(accessible.nLabelID))) label->setBuddy(w);
+        if (accessible.nNameId != 0)
+            w->setAccessibleName(QtString(AfxLoadString(accessible.nNameId)));
+        if (accessible.nDescriptionId != 0)
+            w->setAccessibleDescription(QtString(AfxLoadString(accessible.nDescriptionId)));
+    }
+
     // Hand over what was set before the widgets existed.
     for (auto& [id, state] : m_state) {
         QWidget* w = Find(id);

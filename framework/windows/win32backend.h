@@ -4,8 +4,10 @@
 //
 // Supports: everything the templates hold, as the system draws it; the system's own focus,
 // tab order, mnemonics, default button and system menu; the STRINGTABLE (a program built
-// without the resource script reads the same texts compiled in); Windows 7 and later, 32 and
-// 64 bits, and Wine.
+// without the resource script reads the same texts compiled in); screen readers' names and
+// descriptions of the template's accessibility rows through Dynamic Annotation
+// (win32accessible.h), which Wine does not implement; Windows 7 and later, 32 and 64 bits,
+// and Wine.
 // Counts differently: text is the ANSI code page's, a byte a character: an edit's limit and
 // the framework's check (DDV_MaxChars) both count bytes.
 // Does not: Unicode text beyond the code page (the program's strings are ANSI).

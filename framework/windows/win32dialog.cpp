@@ -4,6 +4,7 @@
 
 #include "framework/dialog.h"
 #include "framework/winapp.h"
+#include "framework/windows/win32accessible.h"
 #include "framework/windows/win32backend.h"
 #include "framework/windows/win32loop.h"
 #include "res/resources.h"
@@ -12,17 +13,18 @@ namespace {
 
 class CWin32DialogImpl : public CWndImpl {
 public:
-    explicit CWin32DialogImpl(CWnd& owner) : m_owner(owner) {}
+    CWin32DialogImpl(CWnd& owner, const CDialogTemplate& tmpl) : m_owner(owner), m_template(tmpl) {}
     ~CWin32DialogImpl() override {
         if (m_hWnd != nullptr) {
             Win32ForgetDialog(m_hWnd);
+            Win32ClearAnnotations(m_hWnd, m_template);
             ::DestroyWindow(m_hWnd);
         }
     }
     CWin32DialogImpl(const CWin32DialogImpl&) = delete;
     CWin32DialogImpl& operator=(const CWin32DialogImpl&) = delete;
 
-    bool Create(UINT nTemplateId, HWND hParent);
+    bool Create(HWND hParent);
     HWND Hwnd() const { return m_hWnd; }
 
     void Show(int nCmdShow) override;
@@ -103,6 +105,7 @@ private:
     void Centre(HWND hParent);
 
     CWnd& m_owner;
+    const CDialogTemplate& m_template;
     HWND m_hWnd = nullptr;
     HWND m_hModalOwner = nullptr;
     // The control that gets the focus when the hidden dialog is next shown.
@@ -113,11 +116,13 @@ private:
     int m_nModalResult = IDCANCEL;
 };
 
-bool CWin32DialogImpl::Create(UINT nTemplateId, HWND hParent) {
-    m_hWnd = ::CreateDialogParamA(Win32Instance(), MAKEINTRESOURCEA(nTemplateId), hParent,
+bool CWin32DialogImpl::Create(HWND hParent) {
+    m_hWnd = ::CreateDialogParamA(Win32Instance(), MAKEINTRESOURCEA(m_template.nID), hParent,
                                   &DialogProc, reinterpret_cast<LPARAM>(this));
     if (m_hWnd == nullptr) return false;
     Win32RememberDialog(m_hWnd);
+    // Without the system's accessibility the controls keep the names it gives them.
+    Win32Annotate(m_hWnd, m_template);
     Centre(hParent);
     // Where the dialog manager would have put the focus at creation (see DialogProc).
     m_hFocusOnShow = ::GetNextDlgTabItem(m_hWnd, nullptr, FALSE);
@@ -324,8 +329,8 @@ INT_PTR CWin32DialogImpl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 std::unique_ptr<CWndImpl> CreateDialogImpl(CWnd& owner, const CDialogTemplate& tmpl, CWnd* pParent,
                                            bool /*bModal*/) {
     // Modal or not, the window is the same; RunModal makes it modal while it runs.
-    auto impl = std::make_unique<CWin32DialogImpl>(owner);
-    if (!impl->Create(tmpl.nID, Win32HwndOf(pParent))) return nullptr;
+    auto impl = std::make_unique<CWin32DialogImpl>(owner, tmpl);
+    if (!impl->Create(Win32HwndOf(pParent))) return nullptr;
     return impl;
 }
 

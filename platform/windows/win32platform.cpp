@@ -1,6 +1,6 @@
 // The system services on Windows that need no window: the program's name, library loading,
 // Winsock. The window-bound ones are in win32desktop.cpp, the files in win32files.cpp; the
-// system DLLs come from the system directory only (win32syslib.cpp).
+// system DLLs come from the system directory only (framework/windows/win32syslib.cpp).
 
 #include "platform/windows/win32platform.h"
 
@@ -10,7 +10,7 @@
 #include "base/inet.h"
 #include "framework/windows/win32loop.h"
 #include "platform/windows/win32path.h"
-#include "platform/windows/win32syslib.h"
+#include "framework/windows/win32syslib.h"
 
 CWin32Platform::CWin32Platform() = default;
 

@@ -2,7 +2,7 @@
 // The system services on Windows: the Win32 API itself, Winsock, the system's ICMP.DLL.
 //
 // Supports: Windows 7 and later and Wine, 32 and 64 bits; Winsock 1.1, the sound and IDNA
-// bound at run time from the system directory only (win32syslib.h); IPv4 names by
+// bound at run time from the system directory only (framework/windows/win32syslib.h); IPv4 names by
 // gethostbyname, non-ASCII ones by their IDNA form from the ANSI code page (base/inet.h);
 // timers within the system's bounds (10 ms to about 24 days); the notification icon with the
 // shell's first record, added again when the taskbar restarts; paths in UTF-8 inside, wide and

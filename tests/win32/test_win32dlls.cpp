@@ -9,7 +9,7 @@
 
 #include "base/icmplib.h"
 #include "platform/windows/win32platform.h"
-#include "platform/windows/win32syslib.h"
+#include "framework/windows/win32syslib.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/windows/win32syslib.h"
+#include "framework/windows/win32syslib.h"
 
 #include <cstring>
 
