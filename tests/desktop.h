@@ -23,6 +23,9 @@
 
 #include "picture.h"
 
+// The main dialog's caption, by which the tests find its window.
+inline constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";
+
 // One X server with a window manager and a notification area, and a connection to it.
 class CDesktop {
 public:
@@ -224,9 +227,17 @@ public:
         return Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
                         QString::number(nButton)});
     }
-    bool Keys(xcb_window_t window, const QString& keys) {
+    bool Keys(xcb_window_t window, const QString& keys) { return Keys(window, QStringList{keys}); }
+    // Keys pressed one after the other, as the user would.
+    bool Keys(xcb_window_t window, const QStringList& keys) {
         return Xdotool({"windowactivate", "--sync", QString::number(window)}) &&
-               Xdotool({"key", "--clearmodifiers", keys});
+               Xdotool(QStringList{"key", "--clearmodifiers", "--delay", "50"} + keys);
+    }
+    // The program's dialog, opened with a left click on its tray icon.
+    xcb_window_t OpenDialog() {
+        const xcb_window_t icon = TrayIcon(10000);
+        if (icon == XCB_NONE || !Click(icon)) return XCB_NONE;
+        return WindowNamed(kDialogCaption, 10000);
     }
 
     // What a window manager sends when the user closes a window.

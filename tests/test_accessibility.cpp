@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";
 constexpr char kRootPath[] = "/org/a11y/atspi/accessible/root";
 constexpr char kAccessible[] = "org.a11y.atspi.Accessible";
 // The relation of a control to the label it is read with.
@@ -218,13 +217,6 @@ private slots:
     void cleanupTestCase();
 
 private:
-    xcb_window_t OpenDialog();
-    // Keys pressed one after the other, as the user would, into the window.
-    bool Keys(xcb_window_t window, const QStringList& keys) {
-        return m_pDesktop->Xdotool({"windowactivate", "--sync", QString::number(window)}) &&
-               m_pDesktop->Xdotool(QStringList{"key", "--clearmodifiers", "--delay", "50"} + keys);
-    }
-
     std::unique_ptr<CDesktop> m_pDesktop;
 };
 
@@ -237,18 +229,12 @@ void CTestAccessibility::initTestCase() {
 
 void CTestAccessibility::cleanupTestCase() { m_pDesktop.reset(); }
 
-xcb_window_t CTestAccessibility::OpenDialog() {
-    const xcb_window_t icon = m_pDesktop->TrayIcon(10000);
-    if (icon == XCB_NONE || !m_pDesktop->Click(icon)) return XCB_NONE;
-    return m_pDesktop->WindowNamed(kDialogCaption, 10000);
-}
-
 void CTestAccessibility::ScreenReaderReadsEveryControl() {
     CAtspi atspi(m_pDesktop->BusAddress());
     QVERIFY2(atspi.Error().isEmpty(), qPrintable(atspi.Error()));
     CProgram program("3\r\n0\r\n1\r\n127.0.0.1\r\n", m_pDesktop->Session());
     QVERIFY(program.Started());
-    QVERIFY2(OpenDialog() != XCB_NONE, qPrintable(program.Outcome()));
+    QVERIFY2(m_pDesktop->OpenDialog() != XCB_NONE, qPrintable(program.Outcome()));
 
     const std::optional<CAtspiRef> dialog = atspi.Window("quorvane", kDialogCaption, 10000);
     QVERIFY2(dialog.has_value(), "the dialog is not on the accessibility bus");
@@ -311,19 +297,19 @@ void CTestAccessibility::KeyboardAlone() {
     // Sound off, one server that answers.
     CProgram program("3\r\n0\r\n0\r\n127.0.0.1\r\n", m_pDesktop->Session());
     QVERIFY(program.Started());
-    const xcb_window_t dialog = OpenDialog();
+    const xcb_window_t dialog = m_pDesktop->OpenDialog();
     QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
 
     // The Delay edit has the focus, its text selected: a new delay is typed over it. Tab
     // walks the template's order: Sound, Cycle on No Contact, New Server.
-    QVERIFY(Keys(dialog, {"4", "5", "Tab", "space", "Tab", "space", "Tab"}));
+    QVERIFY(m_pDesktop->Keys(dialog, {"4", "5", "Tab", "space", "Tab", "space", "Tab"}));
     QVERIFY(m_pDesktop->Xdotool({"type", "--delay", "20", "127.0.0.2"}));
     // Add by its mnemonic: the address answers and joins the list.
     QVERIFY(m_pDesktop->Keys(dialog, "alt+a"));
     QTest::qWait(1500);
     // Tab from New Server: Add, Remove, OK, About..., the list: its last entry selected with
     // the arrows, and Remove by its mnemonic puts it back in the New Server edit.
-    QVERIFY(Keys(dialog, {"Tab", "Tab", "Tab", "Tab", "Tab", "End", "alt+r"}));
+    QVERIFY(m_pDesktop->Keys(dialog, {"Tab", "Tab", "Tab", "Tab", "Tab", "End", "alt+r"}));
     QTest::qWait(500);
     // Added again, then OK with Enter: the dialog goes and the list is saved.
     QVERIFY(m_pDesktop->Keys(dialog, "alt+a"));
@@ -336,9 +322,9 @@ void CTestAccessibility::KeyboardAlone() {
     QCOMPARE(program.ListFile(), saved);
 
     // Opened again: About... reached with Tab, pressed with the space bar; its OK with Enter.
-    const xcb_window_t again = OpenDialog();
+    const xcb_window_t again = m_pDesktop->OpenDialog();
     QVERIFY2(again != XCB_NONE, qPrintable(program.Outcome()));
-    QVERIFY(Keys(again, {"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "space"}));
+    QVERIFY(m_pDesktop->Keys(again, {"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "space"}));
     const xcb_window_t about = m_pDesktop->WindowNamed("About Quorvane", 10000);
     QVERIFY2(about != XCB_NONE, "About... did not open the About box");
     QVERIFY(m_pDesktop->Keys(about, "Return"));

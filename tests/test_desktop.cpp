@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";
 // Sound on, one server that answers at once.
 constexpr char kAnsweringList[] = "3\r\n0\r\n1\r\n127.0.0.1\r\n";
 
@@ -41,9 +40,6 @@ private slots:
     void cleanupTestCase();
 
 private:
-    // Opens the dialog with a left click on the tray icon.
-    xcb_window_t OpenDialog();
-
     std::unique_ptr<CDesktop> m_pDesktop;
 };
 
@@ -55,12 +51,6 @@ void CTestDesktop::initTestCase() {
 }
 
 void CTestDesktop::cleanupTestCase() { m_pDesktop.reset(); }
-
-xcb_window_t CTestDesktop::OpenDialog() {
-    const xcb_window_t icon = m_pDesktop->TrayIcon(10000);
-    if (icon == XCB_NONE || !m_pDesktop->Click(icon)) return XCB_NONE;
-    return m_pDesktop->WindowNamed(kDialogCaption, 10000);
-}
 
 void CTestDesktop::ProbingPictureWhileTheProbeBlocks() {
     CCapture capture;
@@ -150,7 +140,7 @@ void CTestDesktop::CloseDuringAddsProbe() {
     QVERIFY(silent.IsSet());
     CProgram program(kAnsweringList, m_pDesktop->Session());
     QVERIFY(program.Started());
-    const xcb_window_t dialog = OpenDialog();
+    const xcb_window_t dialog = m_pDesktop->OpenDialog();
     QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
     // From the Delay edit on to New Server, then Add a server that never answers.
     QVERIFY(m_pDesktop->Keys(dialog, "Tab"));
@@ -175,7 +165,7 @@ void CTestDesktop::CloseDuringAddsProbe() {
 void CTestDesktop::DialogFrameAndBringingItBack() {
     CProgram program(kAnsweringList, m_pDesktop->Session());
     QVERIFY(program.Started());
-    const xcb_window_t dialog = OpenDialog();
+    const xcb_window_t dialog = m_pDesktop->OpenDialog();
     QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
 
     // A caption and a border, movable only: no minimise, maximise or close box.
@@ -227,7 +217,7 @@ void CTestDesktop::WaysOut() {
         clock.start();
         program.Signal(how == "SIGTERM" ? SIGTERM : how == "SIGINT" ? SIGINT : SIGHUP);
     } else {
-        const xcb_window_t dialog = OpenDialog();
+        const xcb_window_t dialog = m_pDesktop->OpenDialog();
         QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
         clock.start();
         if (how == "close")

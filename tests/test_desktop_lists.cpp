@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";
 // The framework's file-error box has the program's name for its caption.
 constexpr char kBoxCaption[] = "quorvane";
 // An hour between ticks: any request soon after OK comes from the values typed in it.
@@ -131,8 +130,6 @@ private slots:
     void cleanupTestCase();
 
 private:
-    xcb_window_t OpenDialog();
-
     std::unique_ptr<CDesktop> m_pDesktop;
 };
 
@@ -144,12 +141,6 @@ void CTestDesktopLists::initTestCase() {
 }
 
 void CTestDesktopLists::cleanupTestCase() { m_pDesktop.reset(); }
-
-xcb_window_t CTestDesktopLists::OpenDialog() {
-    const xcb_window_t icon = m_pDesktop->TrayIcon(10000);
-    if (icon == XCB_NONE || !m_pDesktop->Click(icon)) return XCB_NONE;
-    return m_pDesktop->WindowNamed(kDialogCaption, 10000);
-}
 
 void CTestDesktopLists::FailedSaveGoesOn_data() {
     QTest::addColumn<QString>("strFault");
@@ -194,7 +185,7 @@ void CTestDesktopLists::FailedSaveGoesOn() {
 
     CStarted program(folder.Path(), m_pDesktop->Session());
     QVERIFY(program.Started());
-    xcb_window_t dialog = OpenDialog();
+    xcb_window_t dialog = m_pDesktop->OpenDialog();
     QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
     // The Delay edit has the focus, its text selected: a 3 s delay, then OK.
     QVERIFY(m_pDesktop->Keys(dialog, "3"));
@@ -211,7 +202,7 @@ void CTestDesktopLists::FailedSaveGoesOn() {
     qInfo("%s: the first echo request %.2f s after the box closed", qPrintable(strFault),
           firstAfter);
     // The icon takes clicks again.
-    dialog = OpenDialog();
+    dialog = m_pDesktop->OpenDialog();
     QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
 
     QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";
 constexpr char kAboutCaption[] = "About Quorvane";
 const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
