@@ -290,6 +290,30 @@ void CTestSni::StartedFirstClicksRestart() {
     QVERIFY2(!area.isEmpty(), qPrintable(program.Outcome()));
     const QString item = bus.RegisteredItems().value(0).section('/', 0, 0);
 
+    // The item names the program, as its title and as its tooltip's, for the host and for
+    // a screen reader that reads the panel.
+    const QString path = QStringLiteral("/StatusNotifierItem");
+    QCOMPARE(bus.Get(item, path, kItemInterface, QStringLiteral("Title")).toString(),
+             QString("Quorvane"));
+    const QVariant tip = bus.Get(item, path, kItemInterface, QStringLiteral("ToolTip"));
+    QVERIFY(tip.canConvert<QDBusArgument>());
+    QString strIconName, strTipTitle, strTipText;
+    const QDBusArgument tipArg = tip.value<QDBusArgument>();
+    tipArg.beginStructure();
+    tipArg >> strIconName;
+    tipArg.beginArray();
+    while (!tipArg.atEnd()) {
+        int cx = 0, cy = 0;
+        QByteArray pixels;
+        tipArg.beginStructure();
+        tipArg >> cx >> cy >> pixels;
+        tipArg.endStructure();
+    }
+    tipArg.endArray();
+    tipArg >> strTipTitle >> strTipText;
+    tipArg.endStructure();
+    QCOMPARE(strTipTitle, QString("Quorvane"));
+
     // Each tick changes the picture twice; none of the changes makes a bus connection.
     CSignalCount newIcons;
     QVERIFY(bus.Connection().connect(item, QString::fromLatin1("/StatusNotifierItem"),
