@@ -98,9 +98,17 @@ bool IsLookupName(const CString& name) {
     return true;
 }
 
-bool IsAsciiText(const CString& text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    }
-    return true;
+std::optional<CString> LookupName(const CString& name,
+                                  const std::function<CString(const CString&)>& toAce) {
+    const auto isAscii = [](const CString& text) {
+        for (const char c : text) {
+            if (static_cast<unsigned char>(c) >= 0x80) return false;
+        }
+        return true;
+    };
+    if (!IsLookupName(name)) return std::nullopt;
+    if (isAscii(name)) return name;
+    const CString ace = toAce(name);
+    if (ace.empty() || !isAscii(ace)) return std::nullopt;
+    return ace;
 }

@@ -10,6 +10,8 @@
 #endif
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 #include "base/wintypes.h"
 
@@ -30,5 +32,7 @@ CString InetNtoa(std::uint32_t addressNetworkOrder);
 // control character (no host name holds one, and a resolver may read the text before it as an
 // address).
 bool IsLookupName(const CString& name);
-// True when every byte is ASCII.
-bool IsAsciiText(const CString& text);
+// The ASCII name a lookup of name asks the resolver for, by that rule, or nothing: toAce
+// gives a non-ASCII name's IDNA form in the platform's way, empty when it has none.
+std::optional<CString> LookupName(const CString& name,
+                                  const std::function<CString(const CString&)>& toAce);

@@ -84,16 +84,15 @@ void CQtPlatform::FreeLibrary(HMODULE /*module*/) {}
 BOOL CQtPlatform::SocketInit() { return TRUE; }
 
 std::optional<CString> CQtPlatform::LookupForm(const CString& name) {
-    if (!IsLookupName(name)) return {};
-    if (IsAsciiText(name)) return name;
-    // Converted here, not with AI_IDN, which reads the bytes in the locale's encoding. Text
-    // that is not UTF-8, or that IDNA refuses, is no name.
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
-    if (decoder.hasError()) return {};
-    const QByteArray ace = QUrl::toAce(text);
-    if (ace.isEmpty() || !IsAsciiText(ace.toStdString())) return {};
-    return ace.toStdString();
+    return LookupName(name, [](const CString& text) -> CString {
+        // Converted here, not with AI_IDN, which reads the bytes in the locale's encoding.
+        // Text that is not UTF-8, or that IDNA refuses, is no name.
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString decoded =
+            decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+        if (decoder.hasError()) return {};
+        return QUrl::toAce(decoded).toStdString();
+    });
 }
 
 std::optional<std::uint32_t> CQtPlatform::GetHostByName(const CString& name) {

@@ -9,8 +9,8 @@
 
 #include "base/inet.h"
 #include "framework/windows/win32loop.h"
-#include "platform/windows/win32path.h"
 #include "framework/windows/win32syslib.h"
+#include "platform/windows/win32path.h"
 
 CWin32Platform::CWin32Platform() = default;
 
@@ -115,25 +115,25 @@ bool CWin32Platform::BindIdn() {
 }
 
 std::optional<CString> CWin32Platform::LookupForm(const CString& name) {
-    if (!IsLookupName(name)) return {};
-    if (IsAsciiText(name)) return name;
-    // The resolver takes the bytes as they are, so other text is converted from the program's
-    // code page here. Text the code page or IDNA refuses is no name.
-    const int nWide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(),
-                                            static_cast<int>(name.size()), nullptr, 0);
-    if (nWide <= 0 || !BindIdn()) return {};
-    std::wstring wide(static_cast<std::size_t>(nWide), L'\0');
-    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
-                          &wide[0], nWide);
-    wchar_t ace[256];
-    const int nAce = m_pfnIdnToAscii(0, wide.c_str(), nWide, ace, 255);
-    if (nAce <= 0) return {};
-    CString result;
-    for (int i = 0; i < nAce; ++i) {
-        if (ace[i] >= 0x80) return {};
-        result += static_cast<char>(ace[i]);
-    }
-    return result;
+    return LookupName(name, [this](const CString& text) -> CString {
+        // The resolver takes the bytes as they are, so other text is converted from the
+        // program's code page here. Text the code page or IDNA refuses is no name.
+        const int nWide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
+                                                static_cast<int>(text.size()), nullptr, 0);
+        if (nWide <= 0 || !BindIdn()) return {};
+        std::wstring wide(static_cast<std::size_t>(nWide), L'\0');
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
+                              static_cast<int>(text.size()), &wide[0], nWide);
+        wchar_t ace[256];
+        const int nAce = m_pfnIdnToAscii(0, wide.c_str(), nWide, ace, 255);
+        CString result;
+        for (int i = 0; i < nAce; ++i) {
+            // Not narrowed: a character beyond ASCII must not pass for another.
+            if (ace[i] >= 0x80) return {};
+            result += static_cast<char>(ace[i]);
+        }
+        return result;
+    });
 }
 
 std::optional<std::uint32_t> CWin32Platform::GetHostByName(const CString& name) {
