@@ -28,10 +28,11 @@ qv_start_script() {
     trap qv_end_script EXIT
 }
 qv_end_script() {
-    local pid
+    # Named apart from the scripts' own $pid, which qv_on_exit may use.
+    local child
     if declare -F qv_on_exit >/dev/null; then qv_on_exit; fi
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    for child in "${pids[@]}"; do kill "$child" 2>/dev/null; done
+    for child in "${pids[@]}"; do wait "$child" 2>/dev/null; done
     rm -rf "$tmp"
 }
 fail() {
