@@ -17,6 +17,8 @@ namespace {
 // Sound on, one server that answers at once.
 constexpr char kAnsweringList[] = "3\r\n0\r\n1\r\n127.0.0.1\r\n";
 
+constexpr char kAboutCaption[] = "About Quorvane";
+
 // More than the toolkit's double-click interval.
 constexpr int kDoubleClickMs = 800;
 
@@ -30,6 +32,8 @@ private slots:
     void ProbingPictureWhileTheProbeBlocks();
     void InputWaitsForTheProbe();
     void CloseDuringAddsProbe();
+    void HeldRightClicksCountOnce();
+    void EndWhileAHeldClicksBoxIsOpen();
     void DialogFrameAndBringingItBack();
     void WaysOut_data();
     void WaysOut();
@@ -40,6 +44,11 @@ private slots:
     void cleanupTestCase();
 
 private:
+    // Right clicks on the icon during the first wait of a tick with one silent server: three
+    // requests 5 s apart. Returns the About box they bring up once the tick is over.
+    xcb_window_t AboutFromHeldRightClicks(CProgram& program, CCapture& capture,
+                                          const QString& strServer, int nClicks);
+
     std::unique_ptr<CDesktop> m_pDesktop;
 };
 
@@ -160,6 +169,81 @@ void CTestDesktop::CloseDuringAddsProbe() {
     QVERIFY2(nEndMs < 1000, qPrintable(QString::number(nEndMs)));
     QVERIFY2(program.MemoryError().isEmpty(), qPrintable(program.Outcome()));
     QCOMPARE(program.ListFile(), QByteArray(kAnsweringList));
+}
+
+xcb_window_t CTestDesktop::AboutFromHeldRightClicks(CProgram& program, CCapture& capture,
+                                                    const QString& strServer, int nClicks) {
+    const xcb_window_t icon = m_pDesktop->TrayIcon(10000);
+    if (icon == XCB_NONE || !capture.RunUntilSeen({strServer}, 10.0)) return XCB_NONE;
+    for (int i = 0; i < nClicks; ++i) {
+        // Apart by more than a double click.
+        Sleep(kDoubleClickMs + 100);
+        if (!m_pDesktop->ClickAt(m_pDesktop->Geometry(icon).center(), 3)) return XCB_NONE;
+    }
+    // Nothing shows before the tick's last wait is over.
+    if (m_pDesktop->WindowNamed(kAboutCaption, 0) != XCB_NONE) return XCB_NONE;
+    // The capture goes on reading meanwhile, so that it tells each request's time.
+    xcb_window_t about = XCB_NONE;
+    QElapsedTimer clock;
+    clock.start();
+    while ((about = m_pDesktop->WindowNamed(kAboutCaption, 0)) == XCB_NONE &&
+           clock.elapsed() < 20000)
+        capture.RunUntil(capture.Now() + 0.05);
+    if (about == XCB_NONE) qWarning("no About box: %s", qPrintable(program.Outcome()));
+    return about;
+}
+
+void CTestDesktop::HeldRightClicksCountOnce() {
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    CSilentServers silent({"127.0.0.26"});
+    QVERIFY(silent.IsSet());
+    CProgram program("3\r\n0\r\n0\r\n127.0.0.26\r\n", m_pDesktop->Session());
+    QVERIFY(program.Started());
+
+    // Three right clicks while a probe waits ask for the About box once.
+    const xcb_window_t about = AboutFromHeldRightClicks(program, capture, "127.0.0.26", 3);
+    QVERIFY(about != XCB_NONE);
+    QVERIFY(m_pDesktop->Keys(about, "Return"));
+    QElapsedTimer clock;
+    clock.start();
+    while (m_pDesktop->IsViewable(about) && clock.elapsed() < 5000) Sleep(50);
+    QVERIFY(!m_pDesktop->IsViewable(about));
+    QCOMPARE(m_pDesktop->WindowNamed(kAboutCaption, 2000), XCB_NONE);
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+}
+
+void CTestDesktop::EndWhileAHeldClicksBoxIsOpen() {
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    CSilentServers silent({"127.0.0.27"});
+    QVERIFY(silent.IsSet());
+    const QByteArray list("3\r\n0\r\n0\r\n127.0.0.27\r\n");
+    CProgram program(list, m_pDesktop->Session());
+    QVERIFY(program.Started());
+
+    // The About box a held click brought up stays open into the next tick, which probes.
+    const xcb_window_t about = AboutFromHeldRightClicks(program, capture, "127.0.0.27", 1);
+    QVERIFY(about != XCB_NONE);
+    const int nBefore = capture.To({"127.0.0.27"}).size();
+    QElapsedTimer wait;
+    wait.start();
+    while (capture.To({"127.0.0.27"}).size() == nBefore && wait.elapsed() < 6000)
+        capture.RunUntil(capture.Now() + 0.05);
+    QCOMPARE(capture.To({"127.0.0.27"}).size(), nBefore + 1);
+    QVERIFY(m_pDesktop->IsViewable(about));
+
+    // An end request in that probe's wait ends the program at once.
+    Sleep(500);
+    QElapsedTimer clock;
+    clock.start();
+    program.Signal(SIGTERM);
+    QVERIFY2(program.EndsWithZero(3000), qPrintable(program.Outcome()));
+    const qint64 nEndMs = clock.elapsed();
+    qInfo("SIGTERM in a probe under a held click's About box: exit code 0 after %lld ms", nEndMs);
+    QVERIFY2(nEndMs < 1000, qPrintable(QString::number(nEndMs)));
+    QVERIFY2(program.MemoryError().isEmpty(), qPrintable(program.Outcome()));
+    QCOMPARE(program.ListFile(), list);
 }
 
 void CTestDesktop::DialogFrameAndBringingItBack() {

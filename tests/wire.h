@@ -48,6 +48,8 @@ public:
     CCapture(const CCapture&) = delete;
     CCapture& operator=(const CCapture&) = delete;
     bool IsOpen() const { return m_fd >= 0; }
+    // Seconds since the capture started.
+    double Now() const { return m_clock.elapsed() / 1000.0; }
 
     // Collects until the given number of seconds has passed since the capture started.
     void RunUntil(double seconds) {

@@ -40,11 +40,16 @@ QPixmap QtPixmapOf(HICON icon);
 
 // Hands something from the toolkit to the program's handlers (a click, a tick, a close
 // request): at once, or, while a probe waits (AfxWaitServing), once the handler that waits has
-// returned, in the order they came.
-void QtDeliver(std::function<void()> deliver);
-// A close request for wnd came from outside (the window manager, the session): when wnd is the
-// main window and a probe waits, the wait ends at once. The request itself goes by QtDeliver.
-void QtCloseRequested(CWnd& wnd);
+// returned, in the order they came. Of those of one kind (pKind, not null: a click on the icon,
+// a request from another start) one is held at a time: the user asked for it once.
+void QtDeliver(std::function<void()> deliver, const void* pKind = nullptr);
+// Hands over the request to end the program: at once, or, while a probe waits, as soon as the
+// handler that waits has returned, before anything held; what was held is dropped.
+void QtDeliverEnd(std::function<void()> end);
+// A close request for wnd came from outside (the window manager, the session). True when wnd
+// is the main window, whose close ends the program: it then goes by QtDeliverEnd, and a probe
+// that waits stops waiting at once. Others go by QtDeliver.
+bool QtCloseRequested(CWnd& wnd);
 
 // Converts the program's byte strings (UTF-8) to and from Qt's.
 QString QtString(const CString& text);

@@ -70,10 +70,13 @@ protected:
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
         if (m_bDestroyed) return;
-        QtDeliver([pWidget = QPointer<CQtDialogWidget>(this)] {
+        auto close = [pWidget = QPointer<CQtDialogWidget>(this)] {
             if (pWidget && !pWidget->m_bDestroyed) pWidget->m_owner.SendMessage(WM_CLOSE);
-        });
-        QtCloseRequested(m_owner);
+        };
+        if (QtCloseRequested(m_owner))
+            QtDeliverEnd(std::move(close));
+        else
+            QtDeliver(std::move(close));
     }
 
 private:

@@ -10,6 +10,8 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QWidget>
+#include <QWindow>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -43,9 +45,33 @@ CEndWatch* g_pEndWatch = nullptr;
 
 // A probe's wait, and what came for the program meanwhile (user-interface thread): the user's
 // input to its windows and what the toolkit had for its handlers, in the order they came.
+struct CHeld {
+    // What it is, for those that count once however often they come; null for the others.
+    const void* pKind = nullptr;
+    // The window a held pointer move goes to: a run of them to one window keeps the last.
+    const QObject* pMoveTo = nullptr;
+    std::function<void()> deliver;
+};
 bool g_bWaiting = false;
 bool g_bDelivering = false;
-std::deque<std::function<void()>> g_held;
+std::deque<CHeld> g_held;
+// Whatever comes, a wait of 15 s holds no more than this; the rest of a flood is dropped.
+constexpr std::size_t kMaxHeld = 512;
+// An end request that came during a wait: it goes before anything held, which it drops.
+std::function<void()> g_pendingEnd;
+
+void Hold(CHeld held) {
+    if (held.pKind != nullptr) {
+        for (const CHeld& other : g_held) {
+            if (other.pKind == held.pKind) return;
+        }
+    }
+    if (held.pMoveTo != nullptr && !g_held.empty() && g_held.back().pMoveTo == held.pMoveTo) {
+        g_held.back() = std::move(held);
+        return;
+    }
+    if (g_held.size() < kMaxHeld) g_held.push_back(std::move(held));
+}
 
 void DeliverHeld() {
     if (g_bDelivering) return;
@@ -53,7 +79,7 @@ void DeliverHeld() {
     // One held thing may wait in turn (a held tick probes): what comes then queues up behind
     // the rest, and this goes on once it has returned.
     while (!g_held.empty() && !g_bWaiting) {
-        std::function<void()> deliver = std::move(g_held.front());
+        std::function<void()> deliver = std::move(g_held.front().deliver);
         g_held.pop_front();
         deliver();
     }
@@ -82,6 +108,15 @@ bool IsUserInput(QEvent::Type type) {
     }
 }
 
+// The toolkit's own XEmbed icon: a click on it becomes a request of its own, delivered (and
+// held) as one, so its input is not held as input too.
+bool IsTrayIconWindow(QObject* pReceiver) {
+    auto* pWindow = static_cast<QWindow*>(pReceiver);
+    if (pWindow->handle() == nullptr) return false;
+    const QWidget* pWidget = QWidget::find(pWindow->winId());
+    return pWidget != nullptr && pWidget->inherits("QSystemTrayIconSys");
+}
+
 // Keeps the user's input away from the program's windows while a probe waits, to hand it to
 // them afterwards as it came. The toolkit's own holding of input would hold a close request
 // from the window manager too.
@@ -89,10 +124,13 @@ class CInputHold : public QObject {
 protected:
     bool eventFilter(QObject* pReceiver, QEvent* pEvent) override {
         if (!pReceiver->isWindowType() || !IsUserInput(pEvent->type())) return false;
-        g_held.push_back([pWindow = QPointer<QObject>(pReceiver),
-                          pCopy = std::shared_ptr<QEvent>(pEvent->clone())] {
-            if (pWindow) QCoreApplication::sendEvent(pWindow, pCopy.get());
-        });
+        if (IsTrayIconWindow(pReceiver)) return false;
+        const bool bMove = pEvent->type() == QEvent::MouseMove;
+        Hold({nullptr, bMove ? pReceiver : nullptr,
+              [pWindow = QPointer<QObject>(pReceiver),
+               pCopy = std::shared_ptr<QEvent>(pEvent->clone())] {
+                  if (pWindow) QCoreApplication::sendEvent(pWindow, pCopy.get());
+              }});
         return true;
     }
 };
@@ -118,7 +156,7 @@ void OnEndRequest() {
     if (pWnd != nullptr && pWnd->IsWindow()) {
         // Closed as by the user, once a probe under way has given up; its destruction ends
         // the loop.
-        QtDeliver([pWnd] {
+        QtDeliverEnd([pWnd] {
             if (pWnd->IsWindow()) pWnd->SendMessage(WM_CLOSE);
         });
     } else {
@@ -171,23 +209,43 @@ bool AfxWaitServing(std::function<void()> work) {
     if (!bDone.load()) Interrupt();
     worker.join();
     g_bWaiting = false;
-    if (!g_held.empty())
+    if (g_pendingEnd) {
+        // Once the handler that waited has returned, and before anything the user did
+        // meanwhile: a held click must not open a box that the end then waits behind.
+        g_held.clear();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(g_pendingEnd),
+                                  Qt::QueuedConnection);
+        g_pendingEnd = nullptr;
+    } else if (!g_held.empty()) {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &DeliverHeld, Qt::QueuedConnection);
+    }
     return g_bEndRequested == 0;
 }
 
-void QtDeliver(std::function<void()> deliver) {
+void QtDeliver(std::function<void()> deliver, const void* pKind) {
     // What held input brings about as it is handed over belongs to it, and comes now.
     if (g_bWaiting || (!g_held.empty() && !g_bDelivering))
-        g_held.push_back(std::move(deliver));
+        Hold({pKind, nullptr, std::move(deliver)});
     else
         deliver();
 }
 
-void QtCloseRequested(CWnd& wnd) {
-    if (!g_bWaiting || g_pEndWatch == nullptr || &wnd != g_pEndWatch->pLoopWnd) return;
-    g_bEndRequested = 1;
-    Interrupt();
+void QtDeliverEnd(std::function<void()> end) {
+    // Whatever the user did meanwhile is moot once the program is to end.
+    g_held.clear();
+    if (g_bWaiting)
+        g_pendingEnd = std::move(end);
+    else
+        end();
+}
+
+bool QtCloseRequested(CWnd& wnd) {
+    if (g_pEndWatch == nullptr || &wnd != g_pEndWatch->pLoopWnd) return false;
+    if (g_bWaiting) {
+        g_bEndRequested = 1;
+        Interrupt();
+    }
+    return true;
 }
 
 void AfxBeginEndWatch() {

@@ -21,6 +21,12 @@ namespace {
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 
+// What a click of each button is, to the held input: one address each.
+const void* KindOf(UINT nMouse) {
+    static std::map<UINT, char> kinds;
+    return &kinds[nMouse];
+}
+
 bool OnX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
 
 // Asks the bus daemon itself, which always answers at once; never the host.
@@ -246,10 +252,13 @@ bool CQtTray::IsFallbackDocked() const {
 
 void CQtTray::Deliver(UINT nMouse) {
     // As a click of the user's: held while a probe waits, and dropped once the icon is gone.
-    QtDeliver([this, nMouse] {
-        if (m_bAdded && m_pWnd != nullptr)
-            m_pWnd->SendMessage(m_nCallback, m_nId, static_cast<LPARAM>(nMouse));
-    });
+    // Clicked again and again meanwhile, a button still counts once.
+    QtDeliver(
+        [this, nMouse] {
+            if (m_bAdded && m_pWnd != nullptr)
+                m_pWnd->SendMessage(m_nCallback, m_nId, static_cast<LPARAM>(nMouse));
+        },
+        KindOf(nMouse));
 }
 
 void CQtTray::SayIfNowhere() {
