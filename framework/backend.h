@@ -80,9 +80,11 @@ void AfxSetEndInterrupt(void (*pfnInterrupt)());
 // system: painting, the tray host, the window manager and the session. Input meant for the
 // program's handlers that comes meanwhile (clicks, keys, the tray's clicks, timer ticks) is
 // held and reaches them after the handler that waits has returned, in the order it came, so
-// no handler runs inside another. A close request for the main window, or the end of the
-// session, ends the wait at once: the end interrupt is called, the request itself is held like
-// the rest, AfxEndRequested becomes true and false is returned. The work may then still be
+// no handler runs inside another; a request repeated meanwhile (the same click on the icon) is
+// held once, and a flood is cut short. A close request for the main window, or the end of the
+// session, ends the wait at once: the end interrupt is called, the request itself comes once
+// the handler has returned, what was held is dropped, AfxEndRequested becomes true and false
+// is returned. The work may then still be
 // running, so it must own everything it touches; once an end was requested every later call
 // returns false at once without running it. True when the work ran to its end.
 bool AfxWaitServing(std::function<void()> work);

@@ -26,6 +26,8 @@ void (*g_pfnEndInterrupt)() = nullptr;
 // The wait under way, on the user-interface thread, and what reached the handlers meanwhile.
 bool g_bServing = false;
 std::vector<MSG> g_held;
+// Whatever comes, a wait holds no more than this; the rest of a flood is dropped.
+constexpr std::size_t kMaxHeld = 512;
 unsigned long g_nWakeups = 0;
 volatile LONG g_nRunningWaits = 0;
 
@@ -67,15 +69,17 @@ void RequestEnd() {
 }
 
 // One wake-up: the sent messages are handled inside PeekMessage itself, whatever it looks for;
-// a close request is taken out of the queue and held; painting is done. All else stays queued.
+// painting is done; a close request is taken out of the queue and held. All else stays queued.
+// The close is looked for last: every look at the queue makes what is in it old to the next
+// wait, so a close posted between two looks would otherwise wake nothing.
 void ServeQueue() {
     MSG msg;
-    while (::PeekMessageA(&msg, nullptr, WM_CLOSE, WM_CLOSE, PM_REMOVE))
-        Win32HoldDuringWait(msg.hwnd, msg.message, msg.wParam, msg.lParam);
     for (int n = 0;
          n < kMaxPaintsPerWakeup && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE);
          ++n)
         ::DispatchMessageA(&msg);
+    while (::PeekMessageA(&msg, nullptr, WM_CLOSE, WM_CLOSE, PM_REMOVE))
+        Win32HoldDuringWait(msg.hwnd, msg.message, msg.wParam, msg.lParam);
 }
 
 // Serves the system until the work is done (true) or an end is requested (false); what was held
@@ -101,7 +105,10 @@ bool ServeUntilDone(HANDLE hDone) {
     g_bServing = false;
     std::vector<MSG> held;
     held.swap(g_held);
-    for (const MSG& msg : held) ::PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    for (const MSG& msg : held) {
+        if (!g_bEndRequested || msg.message == WM_CLOSE)
+            ::PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
+    }
     return bDone;
 }
 
@@ -131,8 +138,15 @@ bool Win32PumpMessage() {
 }
 
 bool Win32HoldDuringWait(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (g_bEndRequested && message != WM_CLOSE) return true;
     if (!g_bServing) return false;
     if (message == WM_CLOSE && hWnd != nullptr && hWnd == g_hMainWnd) RequestEnd();
+    for (const MSG& held : g_held) {
+        if (held.hwnd == hWnd && held.message == message && held.wParam == wParam &&
+            held.lParam == lParam)
+            return true;
+    }
+    if (g_held.size() >= kMaxHeld) return true;
     MSG msg{};
     msg.hwnd = hWnd;
     msg.message = message;

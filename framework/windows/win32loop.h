@@ -17,7 +17,10 @@ void Win32Dispatch(MSG& msg);
 
 // While a wait serves the system, a message meant for the program's handlers that still reaches
 // a dialog (sent from another thread, or through a control of ours) is held: true when it was,
-// and it comes back posted once the wait is over. A close of the main window also ends the wait.
+// and it comes back posted once the wait is over; the same message held again is the same
+// request, held once. A close of the main window also ends the wait. Once an end has been
+// requested, every such message but a close is dropped (true as well): what the user asked for
+// meanwhile is moot, and a click must not open a box that the end would wait behind.
 bool Win32HoldDuringWait(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The session ends (WM_ENDSESSION with TRUE): the program ends with it, as if its main window
