@@ -647,12 +647,21 @@ void CTestSni::AnyPeerAnyCall() {
          true},
         {"Properties.GetAll of an unknown interface",
          property(kMenuPath, "GetAll", {"org.example.None"}), true},
+        {"GetGroupProperties with wrong types",
+         menu("GetGroupProperties", {QStringList{"0"}, QVariant::fromValue(QList<int>{1})}), true},
+        {"AboutToShowGroup with wrong types", menu("AboutToShowGroup", {QStringList{"0"}}), true},
+        {"Event with wrong types", menu("Event", {"1", 2, 3, 4}), true},
+        {"Properties.Get of the menu's version",
+         property(kMenuPath, "Get", {kMenuInterface, "Version"}), false},
         {"Activate with wrong types", item("Activate", {"1", "2"}), true},
+        {"SecondaryActivate with wrong types", item("SecondaryActivate", {1}), true},
+        {"ContextMenu with wrong types", item("ContextMenu", {1.5, 2.5}), true},
         {"Scroll with no direction", item("Scroll", {1, "sideways"}), true},
         {"Scroll with 4 MiB of direction", item("Scroll", {1, bigString}), true},
         {"an unknown method of the item", item("Frobnicate", {1}), true},
         {"Properties.Get of the item's unknown property",
          property(kItemPath, "Get", {kItemInterface, "Nonexistent"}), true},
+        {"Properties.GetAll of the item", property(kItemPath, "GetAll", {kItemInterface}), false},
         {"Properties.Set of the item's status",
          property(kItemPath, "Set",
                   {kItemInterface, "Status", QVariant::fromValue(QDBusVariant("Passive"))}),
@@ -728,10 +737,11 @@ void CTestSni::AnyPeerAnyCall() {
     std::vector<QDBusMessage> scrolls;
     const QString wideScroll = QStringLiteral("vertical") + QString(64 * 1024, QChar(' '));
     for (int i = 0; i < 1000; ++i) scrolls.push_back(item("Scroll", {i, wideScroll}));
+    for (int i = 0; i < 1000; ++i) scrolls.push_back(menu("GetProperty", {i + 2, "label"}));
     for (const QDBusMessage& reply : exchange(scrolls, 60000, &nMs))
         QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
-    qInfo("1,000 Scrolls of 64 KiB answered in %lld ms", nMs);
-    QVERIFY(answers("1,000 Scrolls"));
+    qInfo("1,000 Scrolls of 64 KiB and 1,000 unknown GetProperty answered in %lld ms", nMs);
+    QVERIFY(answers("1,000 Scrolls and 1,000 GetProperty"));
 
     // The cycle kept its time all along, and afterwards.
     capture.RunUntil(clock.elapsed() / 1000.0 + 7.0);
