@@ -4,6 +4,9 @@
 // the host starts after the program and again after it restarts, both clicks, the probing
 // picture while a request waits; and on the bus, that a host's read is answered during that
 // wait, that icon changes make no connections, and that a stopped host never slows the cycle.
+// And what any other peer on the bus can do: every call the item and its menu take, however
+// wrong or large, gets an answer while the cycle keeps time; a watcher that shows nothing cannot
+// take the icon from the XEmbed tray.
 
 #include <signal.h>
 
@@ -11,9 +14,15 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QtTest/QtTest>
+#include <atomic>
+#include <numeric>
+#include <thread>
 
 #include "desktop.h"
 #include "netns.h"
@@ -215,6 +224,139 @@ EPicture PictureOf(const QVariant& iconPixmap, int nSize) {
     return picture;
 }
 
+// What a menu's user did, (isvu), as a caller sends it.
+struct CTestEvent {
+    int nId = 0;
+    QString strEvent;
+    QDBusVariant data;
+    uint nTimestamp = 0;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(CTestEvent)
+
+QDBusArgument& operator<<(QDBusArgument& arg, const CTestEvent& event) {
+    arg.beginStructure();
+    arg << event.nId << event.strEvent << event.data << event.nTimestamp;
+    arg.endStructure();
+    return arg;
+}
+const QDBusArgument& operator>>(const QDBusArgument& arg, CTestEvent& event) {
+    arg.beginStructure();
+    arg >> event.nId >> event.strEvent >> event.data >> event.nTimestamp;
+    arg.endStructure();
+    return arg;
+}
+
+namespace {
+
+const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+const QString kMenuPath = QStringLiteral("/MenuBar");
+const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+
+// The program's own connection: the one other peer that serves an item.
+QString ProgramOnBus(CBus& bus) {
+    QString strFound;
+    CTrayHost::Until(10000, [&] {
+        for (const QString& strName :
+             bus.Connection().interface()->registeredServiceNames().value()) {
+            if (!strName.startsWith(':') || strName == bus.Connection().baseService()) continue;
+            QDBusMessage ask = QDBusMessage::createMethodCall(
+                strName, kItemPath, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                QStringLiteral("Introspect"));
+            const QDBusMessage reply = bus.Connection().call(ask, QDBus::Block, 1000);
+            if (reply.type() == QDBusMessage::ReplyMessage &&
+                reply.arguments().value(0).toString().contains(kItemInterface))
+                strFound = strName;
+        }
+        return !strFound.isEmpty();
+    });
+    return strFound;
+}
+
+// One call a peer makes, and whether the program should turn it down.
+struct CAttack {
+    const char* pszWhat;
+    QDBusMessage call;
+    bool bRefused;
+};
+
+QDBusMessage Call(const QString& strTo, const QString& strPath, const QString& strInterface,
+                  const char* pszMethod, const QVariantList& args) {
+    QDBusMessage call = QDBusMessage::createMethodCall(strTo, strPath, strInterface,
+                                                       QString::fromLatin1(pszMethod));
+    call.setArguments(args);
+    return call;
+}
+
+// The ids in a GetGroupProperties answer, a(ia{sv}).
+QList<int> IdsIn(const QVariant& items) {
+    QList<int> ids;
+    const QDBusArgument arg = items.value<QDBusArgument>();
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        int nId = -1;
+        QVariantMap properties;
+        arg.beginStructure();
+        arg >> nId >> properties;
+        arg.endStructure();
+        ids << nId;
+    }
+    arg.endArray();
+    return ids;
+}
+
+// A watcher as any peer can make one: it holds the name, hosts nothing, and says of hosts what
+// the test tells it; or it says nothing at all.
+class CFakeWatcher : public QDBusVirtualObject {
+public:
+    explicit CFakeWatcher(const QString& strAddress) : m_bus(strAddress) {}
+    ~CFakeWatcher() override {
+        m_bus.Connection().unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+        Release();
+    }
+    bool IsConnected() const { return m_bus.IsConnected(); }
+    // The name alone: calls to it find no object.
+    bool Take() { return m_bus.Connection().registerService(kWatcher); }
+    bool Release() { return m_bus.Connection().unregisterService(kWatcher); }
+    // From now on an object answers at the watcher's path.
+    bool Serve() {
+        return m_bus.Connection().registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"),
+                                                        this);
+    }
+    void SayHost(bool bHost) { m_bHost = bHost; }
+    void BeSilent(bool bSilent) { m_bSilent = bSilent; }
+    bool Emit(const char* pszSignal) {
+        return m_bus.Connection().send(QDBusMessage::createSignal(
+            QStringLiteral("/StatusNotifierWatcher"), kWatcher, QString::fromLatin1(pszSignal)));
+    }
+    int Registrations() const { return m_nRegistrations; }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        const bool bRegister = message.member() == QLatin1String("RegisterStatusNotifierItem");
+        if (bRegister) ++m_nRegistrations;
+        if (m_bSilent) return true;
+        if (bRegister)
+            connection.send(message.createReply());
+        else if (message.interface() == kProperties &&
+                 message.arguments().value(1).toString() ==
+                     QLatin1String("IsStatusNotifierHostRegistered"))
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(bool(m_bHost)))));
+        else
+            connection.send(message.createErrorReply(QDBusError::UnknownMethod, "not here"));
+        return true;
+    }
+
+private:
+    CBus m_bus;
+    std::atomic<bool> m_bHost{false};
+    std::atomic<bool> m_bSilent{false};
+    std::atomic<int> m_nRegistrations{0};
+};
+
 }  // namespace
 
 class CTestSni : public QObject {
@@ -226,6 +368,8 @@ private slots:
     void StartedFirstClicksRestart();
     void ProbeWithTheHostStopped_data();
     void ProbeWithTheHostStopped();
+    void AnyPeerAnyCall();
+    void WatcherWithoutHost();
 
 private:
     // Waits until the host shows the item as the only icon of the program's, with the given
@@ -235,6 +379,8 @@ private:
 
 void CTestSni::initTestCase() {
     if (!OnlyLoopback()) QSKIP("real echo requests only in a namespace that holds nothing but lo");
+    qDBusRegisterMetaType<CTestEvent>();
+    qDBusRegisterMetaType<QList<CTestEvent>>();
 }
 
 QRect CTestSni::WaitForItem(CDesktop& desktop, CBus& bus, CTrayHost& host, EPicture picture) {
@@ -421,6 +567,252 @@ void CTestSni::ProbeWithTheHostStopped() {
     // Going again, the host catches up: the second tick's request waits.
     QVERIFY(CTrayHost::Until(
         5000, [&] { return desktop.CountOnScreen(area).Picture() == EPicture::Probing; }));
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+}
+
+void CTestSni::AnyPeerAnyCall() {
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    QElapsedTimer clock;  // as the capture's
+    clock.start();
+    CDesktop desktop;
+    QVERIFY(desktop.IsUp());
+    CBus bus(desktop.BusAddress());
+    QVERIFY(bus.IsConnected());
+    // One server that answers, a tick every 3 s; the icon in icewm's tray.
+    CProgram program("3\r\n0\r\n0\r\n127.0.0.1\r\n", desktop.Session());
+    QVERIFY(program.Started());
+    QVERIFY2(desktop.TrayIcon(10000) != XCB_NONE, qPrintable(program.Outcome()));
+    const QString to = ProgramOnBus(bus);
+    QVERIFY2(!to.isEmpty(), qPrintable(program.Outcome()));
+
+    const auto menu = [&](const char* pszMethod, const QVariantList& args) {
+        return Call(to, kMenuPath, kMenuInterface, pszMethod, args);
+    };
+    const auto item = [&](const char* pszMethod, const QVariantList& args) {
+        return Call(to, kItemPath, kItemInterface, pszMethod, args);
+    };
+    const auto property = [&](const QString& strPath, const char* pszMethod,
+                              const QVariantList& args) {
+        return Call(to, strPath, kProperties, pszMethod, args);
+    };
+    const QDBusVariant none(QString{});
+    QList<int> everyId(1000000);
+    std::iota(everyId.begin(), everyId.end(), 0);
+    QList<int> realIdsOften(1000000);
+    for (int i = 0; i < realIdsOften.size(); ++i) realIdsOften[i] = i % 2;
+    QList<int> unknownIds(1000000);
+    std::iota(unknownIds.begin(), unknownIds.end(), 2);
+    QStringList manyNames;
+    for (int i = 0; i < 100000; ++i) manyNames << QStringLiteral("name-%1").arg(i);
+    manyNames << QStringLiteral("label");
+    QList<CTestEvent> unknownEvents, realEvents;
+    for (int i = 0; i < 200000; ++i) {
+        unknownEvents.append({i + 2, QStringLiteral("clicked"), none, 0});
+        realEvents.append({i % 2, QStringLiteral("hovered"), none, 0});
+    }
+    const QString bigString(4 * 1024 * 1024, QChar('v'));
+
+    // Every method of the item, its menu and their properties, with unknown ids and names,
+    // wrong types and lists of a million.
+    const std::vector<CAttack> attacks = {
+        {"GetProperty of an unknown property", menu("GetProperty", {1, "nonexistent"}), true},
+        {"GetProperty of an unknown id", menu("GetProperty", {7, "label"}), true},
+        {"GetProperty with wrong types", menu("GetProperty", {"1", 1}), true},
+        {"GetLayout of an unknown parent", menu("GetLayout", {5, 0, QStringList()}), true},
+        {"GetLayout of parent -1", menu("GetLayout", {-1, -1, QStringList()}), true},
+        {"GetLayout without arguments", menu("GetLayout", {}), true},
+        {"GetLayout asking for 100,001 names", menu("GetLayout", {0, -1, manyNames}), false},
+        {"Event for an unknown id", menu("Event", {7, "clicked", QVariant::fromValue(none), 0u}),
+         true},
+        {"Event the menu ignores", menu("Event", {1, "hovered", QVariant::fromValue(none), 0u}),
+         false},
+        {"EventGroup of 200,000 unknown ids",
+         menu("EventGroup", {QVariant::fromValue(unknownEvents)}), true},
+        {"EventGroup of 200,000 real ids", menu("EventGroup", {QVariant::fromValue(realEvents)}),
+         false},
+        {"AboutToShow of an unknown id", menu("AboutToShow", {7}), true},
+        {"AboutToShowGroup of 1,000,000 unknown ids",
+         menu("AboutToShowGroup", {QVariant::fromValue(unknownIds)}), false},
+        {"GetGroupProperties of 1,000,000 unknown ids",
+         menu("GetGroupProperties", {QVariant::fromValue(unknownIds), QStringList()}), false},
+        {"an unknown method", menu("Frobnicate", {}), true},
+        {"Properties.Get of an unknown property",
+         property(kMenuPath, "Get", {kMenuInterface, "Nonexistent"}), true},
+        {"Properties.Get of an unknown interface",
+         property(kMenuPath, "Get", {"org.example.None", "Version"}), true},
+        {"Properties.Set of the menu's version",
+         property(kMenuPath, "Set",
+                  {kMenuInterface, "Version", QVariant::fromValue(QDBusVariant(4u))}),
+         true},
+        {"Properties.GetAll of an unknown interface",
+         property(kMenuPath, "GetAll", {"org.example.None"}), true},
+        {"GetGroupProperties with wrong types",
+         menu("GetGroupProperties", {QStringList{"0"}, QVariant::fromValue(QList<int>{1})}), true},
+        {"AboutToShowGroup with wrong types", menu("AboutToShowGroup", {QStringList{"0"}}), true},
+        {"Event with wrong types", menu("Event", {"1", 2, 3, 4}), true},
+        {"Properties.Get of the menu's version",
+         property(kMenuPath, "Get", {kMenuInterface, "Version"}), false},
+        {"Activate with wrong types", item("Activate", {"1", "2"}), true},
+        {"SecondaryActivate with wrong types", item("SecondaryActivate", {1}), true},
+        {"ContextMenu with wrong types", item("ContextMenu", {1.5, 2.5}), true},
+        {"Scroll with no direction", item("Scroll", {1, "sideways"}), true},
+        {"Scroll with 4 MiB of direction", item("Scroll", {1, bigString}), true},
+        {"an unknown method of the item", item("Frobnicate", {1}), true},
+        {"Properties.Get of the item's unknown property",
+         property(kItemPath, "Get", {kItemInterface, "Nonexistent"}), true},
+        {"Properties.GetAll of the item", property(kItemPath, "GetAll", {kItemInterface}), false},
+        {"Properties.Set of the item's status",
+         property(kItemPath, "Set",
+                  {kItemInterface, "Status", QVariant::fromValue(QDBusVariant("Passive"))}),
+         true},
+    };
+
+    // Sends calls at once and collects the wire until each has its answer (or the time is
+    // up); how long that took in *pnMs. The calls go from a thread of their own, so that
+    // making a large one never holds up the capture.
+    const auto exchange = [&](const std::vector<QDBusMessage>& calls, int nTimeoutMs,
+                              qint64* pnMs = nullptr) {
+        QElapsedTimer took;
+        took.start();
+        std::vector<QDBusMessage> replies(calls.size());
+        std::atomic<bool> bDone{false};
+        std::thread caller([&] {
+            std::vector<QDBusPendingCall> pending;
+            for (const QDBusMessage& call : calls)
+                pending.push_back(bus.Connection().asyncCall(call, nTimeoutMs));
+            for (std::size_t i = 0; i < pending.size(); ++i) {
+                pending[i].waitForFinished();
+                replies[i] = pending[i].reply();
+            }
+            bDone = true;
+        });
+        while (!bDone) capture.RunUntil(clock.elapsed() / 1000.0 + 0.01);
+        caller.join();
+        if (pnMs != nullptr) *pnMs = took.elapsed();
+        return replies;
+    };
+    // Whether the program answers a host's read within a second now.
+    const auto answers = [&](const QString& strAfter) {
+        qint64 nMs = 0;
+        const QDBusMessage reply =
+            exchange({property(kItemPath, "Get", {kItemInterface, "Status"})}, 1000, &nMs)[0];
+        if (reply.type() == QDBusMessage::ReplyMessage && nMs < 1000) return true;
+        qWarning("no read answered within 1 s after %s (%lld ms): %s", qPrintable(strAfter), nMs,
+                 qPrintable(program.Outcome()));
+        return false;
+    };
+    const double startAt = clock.elapsed() / 1000.0;
+
+    for (const CAttack& attack : attacks) {
+        const QDBusMessage reply = exchange({attack.call}, 60000)[0];
+        const bool bRefused = reply.type() == QDBusMessage::ErrorMessage;
+        QVERIFY2(
+            reply.type() == QDBusMessage::ReplyMessage || bRefused,
+            qPrintable(QStringLiteral("%1: no answer; %2").arg(attack.pszWhat, program.Outcome())));
+        // Turned down by the program itself, not for want of it.
+        QVERIFY2(
+            bRefused == attack.bRefused &&
+                reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.NoReply") &&
+                reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown"),
+            qPrintable(QStringLiteral("%1: %2 %3")
+                           .arg(attack.pszWhat, reply.errorName(), reply.errorMessage())));
+        QVERIFY(answers(QString::fromLatin1(attack.pszWhat)));
+    }
+
+    // Each real entry once, however often a list names it, the whole menu in one answer of a
+    // few entries; five such lists at once, and a burst of a thousand scrolls.
+    const QStringList label{QStringLiteral("label")};
+    qint64 nMs = 0;
+    std::vector<QDBusMessage> lists;
+    for (int i = 0; i < 5; ++i)
+        lists.push_back(menu("GetGroupProperties",
+                             {QVariant::fromValue(i % 2 == 0 ? everyId : realIdsOften), label}));
+    for (const QDBusMessage& reply : exchange(lists, 60000, &nMs)) {
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(IdsIn(reply.arguments().value(0)), QList<int>({0, 1}));
+    }
+    qInfo("five GetGroupProperties of 1,000,000 ids at once answered in %lld ms", nMs);
+    QVERIFY(answers("five GetGroupProperties of 1,000,000 ids"));
+    std::vector<QDBusMessage> scrolls;
+    const QString wideScroll = QStringLiteral("vertical") + QString(64 * 1024, QChar(' '));
+    for (int i = 0; i < 1000; ++i) scrolls.push_back(item("Scroll", {i, wideScroll}));
+    for (int i = 0; i < 1000; ++i) scrolls.push_back(menu("GetProperty", {i + 2, "label"}));
+    for (const QDBusMessage& reply : exchange(scrolls, 60000, &nMs))
+        QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+    qInfo("1,000 Scrolls of 64 KiB and 1,000 unknown GetProperty answered in %lld ms", nMs);
+    QVERIFY(answers("1,000 Scrolls and 1,000 GetProperty"));
+
+    // The cycle kept its time all along, and afterwards.
+    capture.RunUntil(clock.elapsed() / 1000.0 + 7.0);
+    const QVector<CSeen> requests = capture.To({"127.0.0.1"});
+    double widest = 0;
+    int nDuring = 0;
+    QString gaps;
+    for (int i = 1; i < requests.size(); ++i) {
+        if (requests[i].seconds < startAt) continue;
+        ++nDuring;
+        widest = qMax(widest, requests[i].seconds - requests[i - 1].seconds);
+        gaps += QString::asprintf(" %.2f", requests[i].seconds - requests[i - 1].seconds);
+    }
+    widest = qMax(widest, clock.elapsed() / 1000.0 - requests.last().seconds);
+    qInfo("%d echo requests during and after the calls, gaps:%s s", nDuring, qPrintable(gaps));
+    QVERIFY2(nDuring >= 3 && widest < 4.0, qPrintable(QString::number(widest)));
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+}
+
+void CTestSni::WatcherWithoutHost() {
+    CDesktop desktop;
+    QVERIFY(desktop.IsUp());
+    CBus bus(desktop.BusAddress());
+    QVERIFY(bus.IsConnected());
+    CFakeWatcher watcher(desktop.BusAddress());
+    QVERIFY(watcher.IsConnected());
+    const auto docked = [&](bool bDocked, int nForMs) {
+        // Waits for it, then holds it that long.
+        if (!CTrayHost::Until(5000, [&] { return (desktop.TrayIcon(0) != XCB_NONE) == bDocked; }))
+            return false;
+        return !CTrayHost::Until(nForMs,
+                                 [&] { return (desktop.TrayIcon(0) != XCB_NONE) != bDocked; });
+    };
+
+    // A peer takes the watcher's name before the program starts and serves nothing there:
+    // the icon docks in icewm's tray and stays.
+    QVERIFY(watcher.Take());
+    CProgram program("3\r\n0\r\n0\r\n127.0.0.1\r\n", desktop.Session());
+    QVERIFY(program.Started());
+    QVERIFY2(docked(true, 3000), qPrintable(program.Outcome()));
+
+    // A watcher that takes the item and says there is no host: still docked.
+    QVERIFY(watcher.Serve());
+    QVERIFY(watcher.Release() && watcher.Take());
+    QVERIFY(CTrayHost::Until(5000, [&] { return watcher.Registrations() == 1; }));
+    QVERIFY2(docked(true, 2000), qPrintable(program.Outcome()));
+
+    // Its host comes: the item takes over, and the XEmbed icon goes. The host goes: back.
+    watcher.SayHost(true);
+    QVERIFY(watcher.Emit("StatusNotifierHostRegistered"));
+    QVERIFY2(docked(false, 1000), qPrintable(program.Outcome()));
+    watcher.SayHost(false);
+    QVERIFY(watcher.Emit("StatusNotifierHostUnregistered"));
+    QVERIFY2(docked(true, 1000), qPrintable(program.Outcome()));
+
+    // A watcher that never answers, not even the registration, whatever it says of hosts:
+    // still docked, and the program answers a host's read meanwhile.
+    watcher.BeSilent(true);
+    QVERIFY(watcher.Release() && watcher.Take());
+    QVERIFY(CTrayHost::Until(5000, [&] { return watcher.Registrations() == 2; }));
+    QVERIFY(watcher.Emit("StatusNotifierHostRegistered"));
+    QVERIFY2(docked(true, 3000), qPrintable(program.Outcome()));
+    const QString to = ProgramOnBus(bus);
+    QElapsedTimer read;
+    read.start();
+    QVERIFY(bus.Get(to, kItemPath, kItemInterface, "Status", 1000).isValid());
+    QVERIFY(read.elapsed() < 1000);
+
+    // It goes: still docked.
+    QVERIFY(watcher.Release());
+    QVERIFY2(docked(true, 2000), qPrintable(program.Outcome()));
     QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
 }
 

@@ -1,5 +1,6 @@
 // The StatusNotifierItem and its menu: two QtDBus adaptors over one state, which the tray keeps
-// up to date and the host reads.
+// up to date and the host reads. Any peer on the session bus may call them, with anything: each
+// call gets a reply or a D-Bus error, and no answer or work grows with what the caller sends.
 
 #include "platform/linux/qtstatusitem.h"
 
@@ -167,6 +168,12 @@ constexpr char kMenuPath[] = "/MenuBar";
 constexpr int kPixmapSizes[] = {16, 22, 24, 32, 48};
 constexpr int kRootId = 0;
 constexpr int kEntryId = 1;
+// The menu's ids are 0 to kEntryCount - 1.
+constexpr int kEntryCount = 2;
+// The property names a host asks for are a handful; the rest of a longer list is not read.
+constexpr int kMaxNamesRead = 64;
+// Unknown ids are named back at most this many times, each once.
+constexpr int kMaxIdErrors = 16;
 // The menu never changes, so its layout keeps its first revision.
 constexpr uint kLayoutRevision = 1;
 
@@ -191,15 +198,24 @@ CSniPixmaps PixmapsOf(const QIcon& icon) {
     return pixmaps;
 }
 
-// The properties asked for out of all of them; none asked for means all.
+bool IsEntry(int nId) { return nId >= 0 && nId < kEntryCount; }
+
+// The properties asked for out of all of them; none asked for means all. Reads no further than
+// it must: until every one is found, or kMaxNamesRead names.
 QVariantMap Only(const QVariantMap& all, const QStringList& names) {
     if (names.isEmpty()) return all;
     QVariantMap some;
-    for (const QString& name : names) {
-        const auto it = all.constFind(name);
-        if (it != all.constEnd()) some.insert(name, it.value());
+    const qsizetype nRead = qMin<qsizetype>(names.size(), kMaxNamesRead);
+    for (qsizetype i = 0; i < nRead && some.size() < all.size(); ++i) {
+        const auto it = all.constFind(names[i]);
+        if (it != all.constEnd()) some.insert(it.key(), it.value());
     }
     return some;
+}
+
+// The unknown ids of a list, each once and no more than kMaxIdErrors of them.
+void AddIdError(QList<int>& idErrors, int nId) {
+    if (idErrors.size() < kMaxIdErrors && !idErrors.contains(nId)) idErrors << nId;
 }
 
 void RegisterBusTypes() {
@@ -221,6 +237,18 @@ void RegisterBusTypes() {
 
 }  // namespace
 
+// The object at a path. Qt D-Bus gives the call's context to it, not to the adaptor it carries
+// (an adaptor of its own would have none, and its error reply would crash): the adaptor turns a
+// call down through it.
+class CBusObject : public QObject, public QDBusContext {
+    Q_OBJECT
+public:
+    // The caller gets this error instead of the slot's return value.
+    void Refuse(QDBusError::ErrorType type, const QString& strText) const {
+        if (calledFromDBus()) sendErrorReply(type, strText);
+    }
+};
+
 class CItemAdaptor;
 
 class CQtStatusItem::CImpl {
@@ -229,10 +257,19 @@ public:
           std::function<void(ERequest)> onRequest);
     ~CImpl();
 
-    // Hands a request on from the event loop, once the host's call has had its reply.
+    // Hands a request on from the event loop, once the host's call has had its reply. A burst
+    // of calls before the loop comes round is one request: a peer cannot queue up thousands.
     void Request(ERequest request) {
+        const unsigned nBit = 1u << static_cast<unsigned>(request);
+        if ((m_nPending & nBit) != 0) return;
+        m_nPending |= nBit;
         QMetaObject::invokeMethod(
-            &m_itemObject, [this, request] { m_onRequest(request); }, Qt::QueuedConnection);
+            &m_itemObject,
+            [this, request, nBit] {
+                m_nPending &= ~nBit;
+                m_onRequest(request);
+            },
+            Qt::QueuedConnection);
     }
 
     QVariantMap EntryProperties(int nId) const {
@@ -253,9 +290,11 @@ public:
     QString m_strTip;
     bool m_bActive = true;
     bool m_bExported = false;
+    // The requests handed on and not yet heard, one bit each.
+    unsigned m_nPending = 0;
     // The objects at the two paths; each carries its adaptor.
-    QObject m_itemObject;
-    QObject m_menuObject;
+    CBusObject m_itemObject;
+    CBusObject m_menuObject;
     CItemAdaptor* m_pItem = nullptr;
 };
 
@@ -281,8 +320,8 @@ class CItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QDBusObjectPath Menu READ Menu)
 
 public:
-    CItemAdaptor(QObject* pObject, CQtStatusItem::CImpl& impl)
-        : QDBusAbstractAdaptor(pObject), m_impl(impl) {}
+    CItemAdaptor(CBusObject* pObject, CQtStatusItem::CImpl& impl)
+        : QDBusAbstractAdaptor(pObject), m_object(*pObject), m_impl(impl) {}
 
     QString Category() const { return QStringLiteral("ApplicationStatus"); }
     QString Id() const { return m_impl.m_strId; }
@@ -303,8 +342,14 @@ public Q_SLOTS:
     void Activate(int, int) { m_impl.Request(CQtStatusItem::ERequest::Activate); }
     void SecondaryActivate(int, int) { m_impl.Request(CQtStatusItem::ERequest::SecondaryActivate); }
     void ContextMenu(int, int) { m_impl.Request(CQtStatusItem::ERequest::ContextMenu); }
-    // The wheel means nothing to the program.
-    void Scroll(int, const QString&) {}
+    // The wheel means nothing to the program: a scroll is answered, a wrong orientation
+    // turned down.
+    void Scroll(int, const QString& strOrientation) {
+        if (strOrientation.compare(QLatin1String("vertical"), Qt::CaseInsensitive) != 0 &&
+            strOrientation.compare(QLatin1String("horizontal"), Qt::CaseInsensitive) != 0)
+            m_object.Refuse(QDBusError::InvalidArgs,
+                            QStringLiteral("orientation is vertical or horizontal"));
+    }
 
 Q_SIGNALS:
     void NewTitle();
@@ -315,11 +360,13 @@ Q_SIGNALS:
     void NewStatus(const QString& status);
 
 private:
+    const CBusObject& m_object;
     CQtStatusItem::CImpl& m_impl;
 };
 
-// com.canonical.dbusmenu at kMenuPath: the root and its one entry.
-class CMenuAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
+// com.canonical.dbusmenu at kMenuPath: the root and its one entry. Every list a caller sends is
+// read only as far as the menu's own ids and names go, and each id is answered once.
+class CMenuAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
     Q_PROPERTY(uint Version READ Version)
@@ -328,8 +375,8 @@ class CMenuAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
     Q_PROPERTY(QStringList IconThemePath READ IconThemePath)
 
 public:
-    CMenuAdaptor(QObject* pObject, CQtStatusItem::CImpl& impl)
-        : QDBusAbstractAdaptor(pObject), m_impl(impl) {}
+    CMenuAdaptor(CBusObject* pObject, CQtStatusItem::CImpl& impl)
+        : QDBusAbstractAdaptor(pObject), m_object(*pObject), m_impl(impl) {}
 
     uint Version() const { return 3; }
     QString TextDirection() const { return QStringLiteral("ltr"); }
@@ -349,9 +396,17 @@ public Q_SLOTS:
     }
     QList<CMenuItemProperties> GetGroupProperties(const QList<int>& ids,
                                                   const QStringList& propertyNames) {
+        bool bAsked[kEntryCount] = {};
+        int nLeft = kEntryCount;
+        for (auto it = ids.cbegin(); it != ids.cend() && nLeft > 0; ++it) {
+            if (IsEntry(*it) && !bAsked[*it]) {
+                bAsked[*it] = true;
+                --nLeft;
+            }
+        }
         QList<CMenuItemProperties> items;
-        for (int nId : ids) {
-            if (nId == kRootId || nId == kEntryId)
+        for (int nId = 0; nId < kEntryCount; ++nId) {
+            if (bAsked[nId])
                 items << CMenuItemProperties{nId, Only(m_impl.EntryProperties(nId), propertyNames)};
         }
         return items;
@@ -361,30 +416,47 @@ public Q_SLOTS:
         const QVariantMap properties = m_impl.EntryProperties(id);
         const auto it = properties.constFind(name);
         if (it == properties.constEnd()) {
-            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no property ") + name);
+            m_object.Refuse(QDBusError::InvalidArgs,
+                            QStringLiteral("menu entry %1 has no such property").arg(id));
             return QDBusVariant(QString());
         }
         return QDBusVariant(it.value());
     }
     void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
+        if (!Known(id)) return;
         if (id == kEntryId && eventId == QLatin1String("clicked"))
             m_impl.Request(CQtStatusItem::ERequest::MenuEntry);
     }
     QList<int> EventGroup(const QList<CMenuEvent>& events) {
         QList<int> idErrors;
+        bool bAnyKnown = false;
+        bool bClicked = false;
         for (const CMenuEvent& event : events) {
-            if (event.nId != kRootId && event.nId != kEntryId)
-                idErrors << event.nId;
-            else
-                Event(event.nId, event.strEvent, event.data, event.nTimestamp);
+            if (!IsEntry(event.nId)) {
+                AddIdError(idErrors, event.nId);
+                continue;
+            }
+            bAnyKnown = true;
+            bClicked |= event.nId == kEntryId && event.strEvent == QLatin1String("clicked");
         }
+        if (!events.isEmpty() && !bAnyKnown) {
+            m_object.Refuse(QDBusError::InvalidArgs,
+                            QStringLiteral("no menu entry among the events"));
+            return {};
+        }
+        // However many clicks it holds, the entry was chosen once.
+        if (bClicked) m_impl.Request(CQtStatusItem::ERequest::MenuEntry);
         return idErrors;
     }
     // Nothing to bring up to date before the menu opens.
-    bool AboutToShow(int) { return false; }
+    bool AboutToShow(int id) {
+        Known(id);
+        return false;
+    }
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
         for (int nId : ids) {
-            if (nId != kRootId && nId != kEntryId) idErrors << nId;
+            if (!IsEntry(nId)) AddIdError(idErrors, nId);
+            if (idErrors.size() == kMaxIdErrors) break;
         }
         return {};
     }
@@ -397,11 +469,12 @@ Q_SIGNALS:
 
 private:
     bool Known(int nId) {
-        if (nId == kRootId || nId == kEntryId) return true;
-        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no menu entry %1").arg(nId));
+        if (IsEntry(nId)) return true;
+        m_object.Refuse(QDBusError::InvalidArgs, QStringLiteral("no menu entry %1").arg(nId));
         return false;
     }
 
+    const CBusObject& m_object;
     CQtStatusItem::CImpl& m_impl;
 };
 

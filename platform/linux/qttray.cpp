@@ -5,10 +5,13 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 #include "base/platform.h"
 #include "framework/linux/qtbackend.h"
@@ -20,6 +23,8 @@ namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+// A watcher that has not said within this whether a host is there is taken to have none.
+constexpr int kWatcherTimeoutMs = 5000;
 
 // What a click of each button is, to the held input: one address each.
 const void* KindOf(UINT nMouse) {
@@ -35,6 +40,26 @@ QDBusMessage BusCall(const char* pszMethod) {
         QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
         QStringLiteral("org.freedesktop.DBus"), QString::fromLatin1(pszMethod));
 }
+
+// Hears the watcher say that a host came or went. Only the watcher's owner is heard: the bus
+// connection matches these signals to its sender.
+class CHostSignals : public QObject {
+    Q_OBJECT
+public:
+    CHostSignals(QObject* pParent, std::function<void()> onRegistered,
+                 std::function<void()> onUnregistered)
+        : QObject(pParent),
+          m_onRegistered(std::move(onRegistered)),
+          m_onUnregistered(std::move(onUnregistered)) {}
+
+public Q_SLOTS:
+    void OnRegistered() { m_onRegistered(); }
+    void OnUnregistered() { m_onUnregistered(); }
+
+private:
+    std::function<void()> m_onRegistered;
+    std::function<void()> m_onUnregistered;
+};
 
 }  // namespace
 
@@ -61,16 +86,18 @@ bool CQtTray::Notify(DWORD dwMessage, const CNotifyIconData& data) {
         m_nCallback = data.uCallbackMessage;
         m_nId = data.uID;
         Apply(data);
-        if (m_pItem)
-            m_pItem->SetActive(true);
-        else
+        if (!m_bus) {
             Start();
+        } else {
+            if (m_pItem) m_pItem->SetActive(true);
+            Update();
+        }
     } else if (dwMessage != NIM_MODIFY || !m_bAdded) {
         return false;
     } else {
         Apply(data);
     }
-    return m_bRegistered || IsFallbackDocked();
+    return (m_bRegistered && m_bHost) || IsFallbackDocked();
 }
 
 void CQtTray::Apply(const CNotifyIconData& data) {
@@ -139,7 +166,31 @@ void CQtTray::Start() {
     m_pItem->SetIcon(IconOf(m_nIconId));
     m_pItem->SetToolTip(m_strTip);
 
-    // Every watcher that comes, goes or changes hands from now on...
+    // What the watcher says of hosts, whichever connection holds its name...
+    auto* pHostSignals = new CHostSignals(
+        &m_context,
+        [this] {
+            if (m_strWatcherOwner.isEmpty()) return;
+            m_bHost = true;
+            Update();
+        },
+        [this] {
+            if (m_strWatcherOwner.isEmpty()) return;
+            // That one went; the XEmbed icon shows until the watcher says another is there
+            // (Qt's first one, which asks the watcher itself, only once it answered again).
+            m_bHost = false;
+            m_bWatcherAnswers = false;
+            Update();
+            AskForHost();
+        });
+    m_bus->connect(kWatcherService, kWatcherPath, kWatcherService,
+                   QStringLiteral("StatusNotifierHostRegistered"), pHostSignals,
+                   SLOT(OnRegistered()));
+    m_bus->connect(kWatcherService, kWatcherPath, kWatcherService,
+                   QStringLiteral("StatusNotifierHostUnregistered"), pHostSignals,
+                   SLOT(OnUnregistered()));
+
+    // ...every watcher that comes, goes or changes hands from now on...
     m_pWatcher = std::make_unique<QDBusServiceWatcher>(kWatcherService, *m_bus,
                                                        QDBusServiceWatcher::WatchForOwnerChange);
     QObject::connect(m_pWatcher.get(), &QDBusServiceWatcher::serviceOwnerChanged, &m_context,
@@ -165,14 +216,15 @@ void CQtTray::OnWatcherOwner(const QString& strOwner) {
     m_bWatcherKnown = true;
     m_strWatcherOwner = strOwner;
     m_bRegistered = false;
+    m_bHost = false;
+    m_bWatcherAnswers = false;
     ++m_nWatcherGeneration;
     if (!strOwner.isEmpty()) {
-        // Desktops that host both prefer the item, and so do we: one icon, not two.
-        DropFallback();
+        // The item is offered at once; it replaces the XEmbed icon once a host shows it.
         Register();
-    } else {
-        ShowFallback();
+        AskForHost();
     }
+    Update();
     if (bFirst) SayIfNowhere();
 }
 
@@ -189,13 +241,53 @@ void CQtTray::Register() {
     QObject::connect(pPending, &QDBusPendingCallWatcher::finished, &m_context,
                      [this, nGeneration](QDBusPendingCallWatcher* pCall) {
                          pCall->deleteLater();
-                         if (nGeneration == m_nWatcherGeneration) m_bRegistered = !pCall->isError();
+                         if (nGeneration != m_nWatcherGeneration) return;
+                         m_bRegistered = !pCall->isError();
+                         Update();
                      });
+}
+
+void CQtTray::AskForHost() {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    call << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    call.setAutoStartService(false);
+    const unsigned nGeneration = m_nWatcherGeneration;
+    auto* pPending =
+        new QDBusPendingCallWatcher(m_bus->asyncCall(call, kWatcherTimeoutMs), &m_context);
+    QObject::connect(
+        pPending, &QDBusPendingCallWatcher::finished, &m_context,
+        [this, nGeneration](QDBusPendingCallWatcher* pCall) {
+            pCall->deleteLater();
+            if (nGeneration != m_nWatcherGeneration) return;
+            const QDBusPendingReply<QDBusVariant> reply = *pCall;
+            const QDBusError::ErrorType error =
+                reply.isError() ? reply.error().type() : QDBusError::NoError;
+            m_bWatcherAnswers = error != QDBusError::NoReply && error != QDBusError::Timeout;
+            const QVariant value = reply.isValid() ? reply.value().variant() : QVariant();
+            m_bHost = value.userType() == QMetaType::Bool && value.toBool();
+            Update();
+        });
+}
+
+void CQtTray::Update() {
+    if (!m_bWatcherKnown) return;
+    // Desktops that host both prefer the item, and so do we: one icon, not two.
+    if (m_bRegistered && m_bHost)
+        DropFallback();
+    else
+        ShowFallback();
 }
 
 void CQtTray::ShowFallback() {
     // Wayland has no XEmbed: Qt's icon there would only complain.
     if (m_pFallback || m_bNoFallback || !m_bAdded || !OnX11()) return;
+    // Qt's first icon asks the watcher on the bus, if any, and blocks until it answers (see
+    // below): made only while there is none, or just after it answered us, so that a stalled
+    // one cannot hold the program.
+    if (!m_bTrayChosen && !m_strWatcherOwner.isEmpty() && !m_bWatcherAnswers) return;
+    m_bTrayChosen = true;
     m_pFallback = std::make_unique<QSystemTrayIcon>();
     QObject::connect(m_pFallback.get(), &QSystemTrayIcon::activated, &m_context,
                      [this](QSystemTrayIcon::ActivationReason reason) {
@@ -221,10 +313,10 @@ void CQtTray::ShowFallback() {
     m_pFallback->show();
     // Qt chooses between XEmbed and a D-Bus tray of its own once per process, when its first
     // icon is made: a D-Bus one if a watcher with a host is on the bus then (asking it, and
-    // waiting), else XEmbed for good. Made only while the bus has no watcher, the icon gets
-    // XEmbed, and its XEmbed side waits for a tray with a watcher object of Qt's. Should a
-    // watcher have come in that very instant, Qt's own D-Bus icon would stand beside ours:
-    // it goes, and this process does without XEmbed.
+    // waiting), else XEmbed for good. Made while the bus has no watcher, or one that has just
+    // said it has no host, the icon gets XEmbed, and its XEmbed side waits for a tray with a
+    // watcher object of Qt's. Should a host have come in that very instant, Qt's own D-Bus icon
+    // would stand beside ours: it goes, and this process does without XEmbed.
     bool bXembed = false;
     for (QObject* pChild : m_pFallback->children())
         bXembed |= pChild->inherits("QSystemTrayWatcher");
@@ -276,3 +368,5 @@ void CQtTray::SayIfNowhere() {
                      "cycle runs without an icon\n",
                      m_strAppName.c_str());
 }
+
+#include "qttray.moc"

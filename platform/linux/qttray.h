@@ -3,7 +3,9 @@
 // StatusNotifierWatcher: Xfce, LXQt, Plasma, waybar, GNOME with AppIndicator) get our own
 // StatusNotifierItem; an X11 session without one gets Qt's XEmbed icon, which docks into an
 // XEmbed tray whenever one runs. Which of the two shows follows the bus as hosts start, stop and
-// restart, before or after the program started; nothing here ever waits for a host.
+// restart, before or after the program started; nothing here ever waits for a host. A watcher
+// alone proves nothing (any peer can take its name): the XEmbed icon goes only once the watcher
+// says a host is registered and has taken our item.
 
 #include <QDBusConnection>
 #include <QIcon>
@@ -43,6 +45,10 @@ private:
     // What the bus says of the watcher: its owner's unique name, empty for none.
     void OnWatcherOwner(const QString& strOwner);
     void Register();
+    // Asks the watcher whether a host is registered; its answer, or its silence, comes later.
+    void AskForHost();
+    // The bus's icon where a host shows it, XEmbed's otherwise.
+    void Update();
     void ShowFallback();
     void DropFallback();
     bool IsFallbackDocked() const;
@@ -69,9 +75,15 @@ private:
     QString m_strWatcherOwner;
     // Counts the watchers seen, so that a registration's late answer for one gone is ignored.
     unsigned m_nWatcherGeneration = 0;
+    // The watcher took our item, and says a host is registered with it.
     bool m_bRegistered = false;
+    bool m_bHost = false;
+    // The watcher answered our last question (a stalled one has not).
+    bool m_bWatcherAnswers = false;
 
     std::unique_ptr<QSystemTrayIcon> m_pFallback;
+    // Qt has made its choice of tray for this process (its first icon is made).
+    bool m_bTrayChosen = false;
     // Qt chose its own D-Bus tray for its icons (a watcher came in the very instant the first
     // one was made): no XEmbed icon can be had in this process.
     bool m_bNoFallback = false;
