@@ -25,6 +25,13 @@ BOOL CKeepAliveApp::InitInstance() {
         return FALSE;
     }
 
+    // A folder removed under the program leaves nowhere to keep the list: it runs without one,
+    // and the box says where it was, as it does for a list that cannot be read.
+    if (const int error = m_platform.CheckCurrentDirectory())
+        StartupError(FormatString(AfxLoadString(IDS_NO_WORKING_DIRECTORY),
+                                  {m_platform.GetCurrentDirectory(), listPath}),
+                     m_platform.GetAppName(), MB_ICONEXCLAMATION);
+
     g_pMainDlg = new CKeepAliveDlg(m_platform, *this);
     g_pMainDlg->Create(nullptr);
     m_pMainWnd = g_pMainDlg;

@@ -104,8 +104,13 @@ public:
     // the process may give it away, to's owner; with no file at to, those of a new file.
     virtual int ReplaceFile(const CString& from, const CString& to) = 0;
     virtual int DeleteFile(const CString& path) = 0;
-    // Empty when the system cannot tell.
+    // The working directory as it was at start-up, taken once: the list is loaded from it and
+    // saved to it however the process's own directory changes or vanishes meanwhile. Empty when
+    // the system cannot tell.
     virtual CString GetCurrentDirectory() = 0;
+    // 0 while that directory is still there, else the system's error number (a folder removed
+    // since, or already gone when the program started).
+    virtual int CheckCurrentDirectory() = 0;
     // Paths in the system's own way: a name inside a directory (joined with the system's
     // separator, as is, even after a separator that ends the directory), and whether a path
     // stands on its own rather than from the working directory.

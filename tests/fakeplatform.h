@@ -103,6 +103,8 @@ public:
 
     // Files: contents by full path, the working directory, and faults on demand.
     CString m_strCwd = "/home/user";
+    // Not 0: the working directory is gone (CheckCurrentDirectory's answer).
+    int m_nCwdError = 0;
     std::map<CString, std::string> m_files;
     // Symbolic links: the text of each by full path; followed as the kernel does, 40 at most.
     std::map<CString, CString> m_links;
@@ -158,6 +160,7 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override { return m_strCwd; }
+    int CheckCurrentDirectory() override { return m_nCwdError; }
     BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
     // Paths as on a POSIX system.
     CString JoinPath(const CString& strDirectory, const CString& strName) const override {

@@ -141,3 +141,24 @@ TEST_CASE("one instance per list: the first holds it, a second start only asks i
         app.ExitInstance();
     }
 }
+
+TEST_CASE("a working directory that is gone: said once, and the program runs without a list") {
+    CFakePlatform platform;
+    platform.m_strCwd = "/home/user/gone";
+    platform.m_nCwdError = 2;
+    CKeepAliveApp app(platform);
+    REQUIRE(app.InitInstance());
+    REQUIRE(platform.m_boxes.size() == std::size_t(1));
+    CHECK(platform.m_boxes[0].strText ==
+          CString("The folder /home/user/gone no longer exists. Quorvane runs without a server "
+                  "list, and OK cannot save one to /home/user/gone/Quorvane.Lst."));
+    CHECK(platform.m_boxes[0].strCaption == CString("quorvane"));
+    CHECK(platform.m_boxes[0].pOwner == nullptr);
+    // The rest of the start as with no list: the window and its icon, no cycle.
+    CHECK(g_pMainDlg != nullptr);
+    CHECK(!g_pMainDlg->m_bCycling);
+    CHECK(platform.m_trayCalls.size() == std::size_t(1));
+    CHECK(app.IsBound());
+    g_pMainDlg->DestroyWindow();
+    app.ExitInstance();
+}

@@ -9,7 +9,9 @@
 // timers from 10 ms to INT_MAX ms, precise; the tray through StatusNotifier hosts on the
 // session bus (X11 and Wayland) and XEmbed trays on X11, following hosts as they come and go;
 // the sound from a module loaded on the first request; files replaced atomically after fsync,
-// links followed; one instance per list file (a lock file and a local socket).
+// links followed, in the working directory taken once at start-up (held open, so a save never
+// lands elsewhere when it is removed); one instance per list file (a lock file and a local
+// socket).
 // Does not: IPv6; a sound without its module or the multimedia libraries (the probes go on
 // silently, said once on stderr); an icon before a tray host runs (the cycle runs meanwhile);
 // message boxes under the offscreen platform (written to stderr).
@@ -57,6 +59,7 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override;
+    int CheckCurrentDirectory() override;
     CString JoinPath(const CString& strDirectory, const CString& strName) const override;
     bool IsAbsolutePath(const CString& strPath) const override;
 
@@ -65,6 +68,15 @@ public:
 
 private:
     void ReleaseInstance();
+    // The working directory, taken once by the constructor.
+    void TakeWorkingDirectory();
+    // Where a path leads for the *at system calls: the start-up directory's descriptor and the
+    // name for a file directly in it, the path itself otherwise.
+    struct CAt {
+        int dir;
+        const char* name;
+    };
+    CAt At(const CString& path) const;
 
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
     // Ticks that came and wait to be delivered.
@@ -87,6 +99,9 @@ private:
     CSoundPlayer m_sound;
     // The notification icon, made on the first request.
     std::unique_ptr<CQtTray> m_pTray;
+    // The working directory taken at start-up: its path, and the directory itself.
+    CString m_strStartDir;
+    int m_nStartDir = -1;
     // The lock on the list's directory, and the socket later starts ask through.
     int m_nInstanceLock = -1;
     int m_nInstanceSocket = -1;

@@ -63,6 +63,7 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override;
+    int CheckCurrentDirectory() override;
     CString JoinPath(const CString& strDirectory, const CString& strName) const override;
     bool IsAbsolutePath(const CString& strPath) const override;
 
