@@ -126,9 +126,11 @@ public:
     CString FullPath(const CString& path) const;
 
     // One instance per list: every path claimed, whether another process holds the list (the
-    // claim then fails and counts a show request sent), and the holder's show request.
+    // claim then fails and counts a show request sent), whether that holder answers, and the
+    // holder's show request.
     std::vector<CString> m_instanceClaims;
     bool m_bInstanceHeldElsewhere = false;
+    bool m_bHolderAnswers = true;
     int m_nShowRequestsSent = 0;
     std::function<void()> m_onShowRequest;
 
@@ -161,7 +163,8 @@ public:
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override { return m_strCwd; }
     int CheckCurrentDirectory() override { return m_nCwdError; }
-    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
+    InstanceClaim ClaimInstance(const CString& strListPath,
+                                std::function<void()> onShowRequest) override;
     // Paths as on a POSIX system.
     CString JoinPath(const CString& strDirectory, const CString& strName) const override {
         return strDirectory + "/" + strName;

@@ -10,8 +10,9 @@
 // session bus (X11 and Wayland) and XEmbed trays on X11, following hosts as they come and go;
 // the sound from a module loaded on the first request; files replaced atomically after fsync,
 // links followed, in the working directory taken once at start-up (held open, so a save never
-// lands elsewhere when it is removed); one instance per list file (a lock file and a local
-// socket).
+// lands elsewhere when it is removed); one instance per list file and user (a lock file and a
+// local socket in a directory only the user can use: $XDG_RUNTIME_DIR/quorvane, else
+// /run/user/UID/quorvane, else /tmp/quorvane-UID).
 // Does not: IPv6; a sound without its module or the multimedia libraries (the probes go on
 // silently, said once on stderr); an icon before a tray host runs (the cycle runs meanwhile);
 // message boxes under the offscreen platform (written to stderr).
@@ -64,7 +65,8 @@ public:
     bool IsAbsolutePath(const CString& strPath) const override;
 
     // One instance per list, in qtinstance.cpp.
-    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
+    InstanceClaim ClaimInstance(const CString& strListPath,
+                                std::function<void()> onShowRequest) override;
 
 private:
     void ReleaseInstance();
@@ -102,9 +104,11 @@ private:
     // The working directory taken at start-up: its path, and the directory itself.
     CString m_strStartDir;
     int m_nStartDir = -1;
-    // The lock on the list's directory, and the socket later starts ask through.
+    // The lock on the list, and the socket later starts ask through (its name in the
+    // directory where this user's starts meet).
     int m_nInstanceLock = -1;
     int m_nInstanceSocket = -1;
+    int m_nInstanceDir = -1;
     CString m_strInstanceSocket;
     std::unique_ptr<QSocketNotifier> m_pInstanceNotifier;
 };
