@@ -77,18 +77,21 @@ CString UserName(PSID sid) {
     return name;
 }
 
-// Whether the kernel object was made by a process of this user: its owner is whom this
-// process makes objects for (the user, or the administrators when elevated).
-bool OwnedByUs(HANDLE hObject) {
-    std::vector<BYTE> owner = TokenPart(::GetCurrentProcess(), TokenOwner);
-    if (owner.empty()) return false;
+// Whether the kernel object was made by a process of this user: its owner is the user, or
+// whom this process makes objects for (the administrators when elevated). A system that keeps
+// no owner for it (Wine) cannot tell: then only the holder's window is checked.
+bool OwnedByUs(HANDLE hObject, PSID user) {
     PSID objectOwner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetSecurityInfo(hObject, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &objectOwner,
                           nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
-    const bool bOurs = objectOwner != nullptr &&
-                       ::EqualSid(objectOwner, reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner);
+    bool bOurs = objectOwner == nullptr || ::EqualSid(objectOwner, user);
+    if (!bOurs) {
+        std::vector<BYTE> owner = TokenPart(::GetCurrentProcess(), TokenOwner);
+        bOurs = !owner.empty() &&
+                ::EqualSid(objectOwner, reinterpret_cast<TOKEN_OWNER*>(owner.data())->Owner);
+    }
     ::LocalFree(descriptor);
     return bOurs;
 }
@@ -157,7 +160,7 @@ InstanceClaim CWin32Platform::ClaimInstance(const CString& strListPath,
     if (hMutex == nullptr) return InstanceClaim::Held;
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         // Made by another user under our name: nobody of ours holds the list.
-        const bool bOurs = OwnedByUs(hMutex);
+        const bool bOurs = OwnedByUs(hMutex, user);
         ::CloseHandle(hMutex);
         if (!bOurs) return InstanceClaim::Held;
         return uShowRequest != 0 && AskHolderToShow(name, uShowRequest, user)
