@@ -15,15 +15,31 @@ void CKeepAliveApp::StartupError(const CString& text, const CString& caption, UI
 
 BOOL CKeepAliveApp::InitInstance() {
     // Two instances on one list would double the traffic and overwrite each other's saves:
-    // a second start opens the first one's dialog instead, and ends.
+    // a second start opens the first one's dialog instead, and ends. One that cannot ask the
+    // first ends too, but as a failure, so whoever started it can tell.
     const CString listPath = m_platform.JoinPath(m_platform.GetCurrentDirectory(), kListFileName);
-    if (!m_platform.ClaimInstance(listPath, [this] { OnShowRequest(); })) return FALSE;
+    switch (m_platform.ClaimInstance(listPath, [this] { OnShowRequest(); })) {
+        case InstanceClaim::Held:
+            break;
+        case InstanceClaim::Handed:
+            return FALSE;
+        case InstanceClaim::Failed:
+            m_bClaimFailed = true;
+            return FALSE;
+    }
 
     if (!m_platform.SocketInit()) {
         StartupError(AfxLoadString(IDS_SOCKETS_INIT_FAILED), m_platform.GetAppName(),
                      MB_ICONEXCLAMATION);
         return FALSE;
     }
+
+    // A folder removed under the program leaves nowhere to keep the list: it runs without one,
+    // and the box says where it was, as it does for a list that cannot be read.
+    if (const int error = m_platform.CheckCurrentDirectory())
+        StartupError(FormatString(AfxLoadString(IDS_NO_WORKING_DIRECTORY),
+                                  {m_platform.GetCurrentDirectory(), listPath}),
+                     m_platform.GetAppName(), MB_ICONEXCLAMATION);
 
     g_pMainDlg = new CKeepAliveDlg(m_platform, *this);
     g_pMainDlg->Create(nullptr);
@@ -49,6 +65,11 @@ BOOL CKeepAliveApp::InitInstance() {
 void CKeepAliveApp::OnShowRequest() {
     if (g_pMainDlg != nullptr && g_pMainDlg->IsWindow())
         g_pMainDlg->SendMessage(WM_TRAYNOTIFY, TRAY_ICON_ID, WM_LBUTTONDOWN);
+}
+
+int CKeepAliveApp::Run() {
+    const int nExitCode = AfxWinMain(*this);
+    return m_bClaimFailed ? kExitClaimFailed : nExitCode;
 }
 
 int CKeepAliveApp::ExitInstance() {

@@ -9,5 +9,5 @@ int main(int argc, char** argv) {
     CQtHost host(argc, argv, "quorvane", kVersionDotted);
     CQtPlatform platform;
     CKeepAliveApp theApp(platform);
-    return AfxWinMain(theApp);
+    return theApp.Run();
 }

@@ -15,5 +15,5 @@ int WINAPI WinMain(HINSTANCE /*hInstance*/, HINSTANCE /*hPrevInstance*/, LPSTR /
     ::InitCommonControlsEx(&controls);
     CWin32Platform platform;
     CKeepAliveApp theApp(platform);
-    return AfxWinMain(theApp);
+    return theApp.Run();
 }

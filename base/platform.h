@@ -44,6 +44,13 @@ public:
     virtual int Close() = 0;
 };
 
+// What a start found when it claimed its list (CPlatform::ClaimInstance).
+enum class InstanceClaim {
+    Held,    // this process holds the list now
+    Handed,  // another process of this user holds it and has been asked to show its dialog
+    Failed,  // another process holds it but could not be asked (said on stderr)
+};
+
 enum class FileMode {
     Read,         // existing file, read only
     CreateWrite,  // created or truncated, write only
@@ -104,20 +111,28 @@ public:
     // the process may give it away, to's owner; with no file at to, those of a new file.
     virtual int ReplaceFile(const CString& from, const CString& to) = 0;
     virtual int DeleteFile(const CString& path) = 0;
-    // Empty when the system cannot tell.
+    // The working directory as it was at start-up, taken once: the list is loaded from it and
+    // saved to it however the process's own directory changes or vanishes meanwhile. Empty when
+    // the system cannot tell.
     virtual CString GetCurrentDirectory() = 0;
+    // 0 while that directory is still there, else the system's error number (a folder removed
+    // since, or already gone when the program started).
+    virtual int CheckCurrentDirectory() = 0;
     // Paths in the system's own way: a name inside a directory (joined with the system's
     // separator, as is, even after a separator that ends the directory), and whether a path
     // stands on its own rather than from the working directory.
     virtual CString JoinPath(const CString& strDirectory, const CString& strName) const = 0;
     virtual bool IsAbsolutePath(const CString& strPath) const = 0;
 
-    // One instance per list file. TRUE when this process now holds the list at strListPath
-    // (until it ends): onShowRequest then runs on the user-interface thread, as a click on the
-    // icon would, each time another start of it asks. FALSE when another process holds it, which
-    // has been asked to show its dialog. A holder that is gone holds nothing; TRUE too when the
-    // system cannot tell.
-    virtual BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) = 0;
+    // One instance per list file and user. Held when this process now holds the list at
+    // strListPath (until it ends): onShowRequest then runs on the user-interface thread, as a
+    // click on the icon would, each time another start of the same user asks. Handed when
+    // another process of this user holds it and has been asked to show its dialog; Failed when
+    // one holds it but could not be asked (it does not answer, or is not this user's). A holder
+    // that is gone holds nothing; Held too when the system cannot tell (said on stderr where
+    // that is because another user could interfere).
+    virtual InstanceClaim ClaimInstance(const CString& strListPath,
+                                        std::function<void()> onShowRequest) = 0;
 
     // Message boxes: modal; the program's windows keep getting their messages while open.
     virtual int MessageBox(CWnd* owner, const CString& text, const CString& caption, UINT type) = 0;

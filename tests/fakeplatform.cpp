@@ -296,12 +296,13 @@ int CFakePlatform::DeleteFile(const CString& path) {
     return m_files.erase(FullPath(path)) != 0 ? 0 : 2;
 }
 
-BOOL CFakePlatform::ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) {
+InstanceClaim CFakePlatform::ClaimInstance(const CString& strListPath,
+                                           std::function<void()> onShowRequest) {
     m_instanceClaims.push_back(strListPath);
     if (m_bInstanceHeldElsewhere) {
         ++m_nShowRequestsSent;
-        return FALSE;
+        return m_bHolderAnswers ? InstanceClaim::Handed : InstanceClaim::Failed;
     }
     m_onShowRequest = std::move(onShowRequest);
-    return TRUE;
+    return InstanceClaim::Held;
 }

@@ -103,6 +103,8 @@ public:
 
     // Files: contents by full path, the working directory, and faults on demand.
     CString m_strCwd = "/home/user";
+    // Not 0: the working directory is gone (CheckCurrentDirectory's answer).
+    int m_nCwdError = 0;
     std::map<CString, std::string> m_files;
     // Symbolic links: the text of each by full path; followed as the kernel does, 40 at most.
     std::map<CString, CString> m_links;
@@ -124,9 +126,11 @@ public:
     CString FullPath(const CString& path) const;
 
     // One instance per list: every path claimed, whether another process holds the list (the
-    // claim then fails and counts a show request sent), and the holder's show request.
+    // claim then fails and counts a show request sent), whether that holder answers, and the
+    // holder's show request.
     std::vector<CString> m_instanceClaims;
     bool m_bInstanceHeldElsewhere = false;
+    bool m_bHolderAnswers = true;
     int m_nShowRequestsSent = 0;
     std::function<void()> m_onShowRequest;
 
@@ -158,7 +162,9 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override { return m_strCwd; }
-    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
+    int CheckCurrentDirectory() override { return m_nCwdError; }
+    InstanceClaim ClaimInstance(const CString& strListPath,
+                                std::function<void()> onShowRequest) override;
     // Paths as on a POSIX system.
     CString JoinPath(const CString& strDirectory, const CString& strName) const override {
         return strDirectory + "/" + strName;

@@ -1,13 +1,25 @@
 // The real program and its list file on an X11 desktop in the loopback-only namespace: saves
 // that a real file system refuses (full, out of inodes, mounted read-only), a list that
-// cannot be read, and one instance per list folder. Mounts need root, in the private mount
-// namespace the test command gives the suite.
+// cannot be read, a working directory removed under it, and one instance per list folder and
+// user, with another local user trying to hold the list or listen for it. Mounts and other
+// users need root, in the private mount namespace the test command gives the suite.
 
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QtTest/QtTest>
+#include <cstring>
 #include <memory>
 
 #include "desktop.h"
@@ -90,6 +102,10 @@ public:
 
     bool Started() { return m_process.waitForStarted(); }
     bool Running() const { return m_process.state() == QProcess::Running; }
+    void Signal(int nSignal) { ::kill(static_cast<pid_t>(m_process.processId()), nSignal); }
+    // Waits for the end, however it ends; false when it still runs.
+    bool Ends(int nMs) { return m_process.waitForFinished(nMs); }
+    int ExitCode() const { return m_process.exitCode(); }
     void Kill() {
         m_process.kill();
         m_process.waitForFinished();
@@ -116,6 +132,172 @@ private:
     QProcess m_process;
 };
 
+// A system user of the test's own, gone again with the object.
+class CThrowawayUser {
+public:
+    CThrowawayUser() {
+        m_strName =
+            QStringLiteral("qvtest%1").arg(QRandomGenerator::global()->bounded(100000, 999999));
+        if (!Run("useradd", {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin",
+                             "--user-group", m_strName}))
+            return;
+        if (const passwd* entry = ::getpwnam(m_strName.toLatin1().constData())) {
+            m_uid = entry->pw_uid;
+            m_gid = entry->pw_gid;
+        }
+    }
+    ~CThrowawayUser() {
+        if (m_uid != 0) Run("userdel", {m_strName});
+    }
+    CThrowawayUser(const CThrowawayUser&) = delete;
+    CThrowawayUser& operator=(const CThrowawayUser&) = delete;
+
+    bool IsMade() const { return m_uid != 0; }
+    uid_t Uid() const { return m_uid; }
+    gid_t Gid() const { return m_gid; }
+    // The command that runs a program as this user.
+    QStringList As() const {
+        return {
+            "setpriv",       "--reuid", QString::number(m_uid), "--regid", QString::number(m_gid),
+            "--clear-groups"};
+    }
+
+private:
+    QString m_strName;
+    uid_t m_uid = 0;
+    gid_t m_gid = 0;
+};
+
+// Another local user in a process of its own (forked, then its ids dropped), which takes what
+// it can of the names a start of the program uses: it holds a lock on a path, makes a folder,
+// listens on a socket path, and counts who connects.
+class CNeighbour {
+public:
+    struct CPlan {
+        QByteArray lockPath;    // held with flock, opened read-only as any reader may
+        QByteArray folderPath;  // made, open to everybody
+        QByteArray socketPath;  // listened on
+    };
+    CNeighbour(uid_t uid, gid_t gid, const CPlan& plan) {
+        int report[2], control[2];
+        if (::pipe2(report, O_CLOEXEC) != 0 || ::pipe2(control, O_CLOEXEC) != 0) return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(report[0]);
+            ::close(control[1]);
+            Child(uid, gid, plan, report[1], control[0]);
+        }
+        ::close(report[1]);
+        ::close(control[0]);
+        m_fdReport = report[0];
+        m_fdControl = control[1];
+        // One byte each: the lock, the folder, the socket; 1 when taken.
+        char taken[3] = {};
+        for (std::size_t got = 0; got < sizeof taken;) {
+            const ssize_t n = ::read(m_fdReport, taken + got, sizeof taken - got);
+            if (n <= 0) return;
+            got += static_cast<std::size_t>(n);
+        }
+        m_bLocked = taken[0] == 1;
+        m_bFolder = taken[1] == 1;
+        m_bListening = taken[2] == 1;
+    }
+    ~CNeighbour() {
+        if (m_fdControl >= 0) ::close(m_fdControl);
+        if (m_pid > 0) ::waitpid(m_pid, nullptr, 0);
+        if (m_fdReport >= 0) ::close(m_fdReport);
+    }
+    CNeighbour(const CNeighbour&) = delete;
+    CNeighbour& operator=(const CNeighbour&) = delete;
+
+    bool Locked() const { return m_bLocked; }
+    bool MadeFolder() const { return m_bFolder; }
+    bool Listening() const { return m_bListening; }
+    // How many connections reached it so far.
+    int Connections() {
+        pollfd p{m_fdReport, POLLIN, 0};
+        char buffer[64];
+        while (::poll(&p, 1, 0) == 1) {
+            const ssize_t n = ::read(m_fdReport, buffer, sizeof buffer);
+            if (n <= 0) break;
+            m_nConnections += static_cast<int>(n);
+        }
+        return m_nConnections;
+    }
+
+private:
+    // Only system calls after the fork: the test process has threads.
+    [[noreturn]] static void Child(uid_t uid, gid_t gid, const CPlan& plan, int fdReport,
+                                   int fdControl) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) _exit(1);
+        char taken[3] = {};
+        if (!plan.lockPath.isEmpty()) {
+            const int fd = ::open(plan.lockPath.constData(), O_RDONLY | O_CLOEXEC);
+            taken[0] = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        }
+        if (!plan.folderPath.isEmpty()) {
+            taken[1] = ::mkdir(plan.folderPath.constData(), 0777) == 0 &&
+                       ::chmod(plan.folderPath.constData(), 0777) == 0;
+        }
+        int listener = -1;
+        if (!plan.socketPath.isEmpty()) {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, plan.socketPath.constData(),
+                         sizeof address.sun_path - 1);
+            listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            taken[2] =
+                listener >= 0 &&
+                ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                ::chmod(plan.socketPath.constData(), 0777) == 0 && ::listen(listener, 8) == 0;
+        }
+        if (::write(fdReport, taken, sizeof taken) != sizeof taken) _exit(1);
+        // Until the test closes its end: every connection counted and hung up, as the real
+        // holder does, so the one who connected believes it was heard.
+        for (;;) {
+            pollfd p[2] = {{fdControl, POLLIN, 0}, {listener, POLLIN, 0}};
+            if (::poll(p, taken[2] ? 2 : 1, -1) < 0) continue;
+            if (p[0].revents != 0) break;
+            const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0) {
+                ::close(client);
+                if (::write(fdReport, "c", 1) != 1) break;
+            }
+        }
+        if (!plan.socketPath.isEmpty()) ::unlink(plan.socketPath.constData());
+        if (!plan.folderPath.isEmpty()) ::rmdir(plan.folderPath.constData());
+        _exit(0);
+    }
+
+    pid_t m_pid = -1;
+    int m_fdReport = -1;
+    int m_fdControl = -1;
+    bool m_bLocked = false;
+    bool m_bFolder = false;
+    bool m_bListening = false;
+    int m_nConnections = 0;
+};
+
+// Where a start of the program by uid listened before its names became private: beside the
+// list's folder, in the shared /tmp.
+QByteArray SharedSocketPath(uid_t uid, const QString& folder) {
+    const QByteArray hash =
+        QCryptographicHash::hash(QFile::encodeName(folder), QCryptographicHash::Sha256)
+            .toHex()
+            .left(32);
+    return "/tmp/quorvane-" + QByteArray::number(uid) + "-" + hash;
+}
+
+// The name a start gives its lock and its socket in its private folder.
+QByteArray PrivateKey(const QString& list) {
+    return QCryptographicHash::hash(QFile::encodeName(list), QCryptographicHash::Sha256)
+        .toHex()
+        .left(32);
+}
+
+// Seconds on a clock, for the figures the tests print.
+double Seconds(const QElapsedTimer& clock) { return clock.elapsed() / 1000.0; }
+
 }  // namespace
 
 class CTestDesktopLists : public QObject {
@@ -127,6 +309,9 @@ private slots:
     void FailedSaveGoesOn();
     void UnreadableListSaysSo();
     void OneInstancePerFolder();
+    void NeighbourCannotHoldOrHear_data();
+    void NeighbourCannotHoldOrHear();
+    void GoneWorkingDirectory();
     void cleanupTestCase();
 
 private:
@@ -245,10 +430,12 @@ void CTestDesktopLists::OneInstancePerFolder() {
     auto first = std::make_unique<CStarted>(one.Path(), m_pDesktop->Session());
     QVERIFY(first->Started());
     QVERIFY2(m_pDesktop->TrayIcon(10000) != XCB_NONE, qPrintable(first->Outcome()));
-    // A second start in the same folder opens the first one's dialog and ends.
+    // A second start in the same folder opens the first one's dialog and ends, whatever
+    // temporary directory it was given.
+    QTemporaryDir otherTemp;
     QElapsedTimer secondClock;
     secondClock.start();
-    CStarted second(one.Path(), m_pDesktop->Session());
+    CStarted second(one.Path(), m_pDesktop->Session() << "TMPDIR=" + otherTemp.path());
     QVERIFY(second.Started());
     QVERIFY2(second.EndsWithZero(10000), qPrintable(second.Outcome()));
     qInfo("a second start in the same folder: exit code 0 after %lld ms", secondClock.elapsed());
@@ -258,6 +445,24 @@ void CTestDesktopLists::OneInstancePerFolder() {
     QVERIFY2(first->Running(), qPrintable(first->Outcome()));
     // Open for editing, the first one's cycle waits for OK.
     QVERIFY(m_pDesktop->Keys(dialog, "Return"));
+
+    // A holder that cannot answer (stopped): a later start says so and fails, so a service
+    // manager or a script can tell.
+    first->Signal(SIGSTOP);
+    QElapsedTimer unansweredClock;
+    unansweredClock.start();
+    CStarted unanswered(one.Path(), m_pDesktop->Session());
+    QVERIFY(unanswered.Started());
+    const bool bEnded = unanswered.Ends(20000);
+    qInfo("a start while the holder is stopped: %s, exit code %d after %lld ms",
+          bEnded ? "ended" : "still runs", unanswered.ExitCode(), unansweredClock.elapsed());
+    first->Signal(SIGCONT);
+    QVERIFY2(bEnded && unanswered.ExitCode() != 0, qPrintable(unanswered.Outcome()));
+    QVERIFY2(unanswered.StdErr().contains("does not answer"), qPrintable(unanswered.Outcome()));
+    // Woken, the holder takes the request that waited, and shows its dialog.
+    const xcb_window_t late = m_pDesktop->WindowNamed(kDialogCaption, 10000);
+    QVERIFY2(late != XCB_NONE, qPrintable(first->Outcome()));
+    QVERIFY(m_pDesktop->Keys(late, "Return"));
 
     // Another folder is another list, and cycles beside it.
     CStarted other(two.Path(), m_pDesktop->Session());
@@ -285,6 +490,157 @@ void CTestDesktopLists::OneInstancePerFolder() {
              qPrintable(next.Outcome()));
     QVERIFY2(next.EndCleanly(), qPrintable(next.Outcome()));
     QVERIFY2(other.EndCleanly(), qPrintable(other.Outcome()));
+}
+
+void CTestDesktopLists::NeighbourCannotHoldOrHear_data() {
+    QTest::addColumn<QString>("strAttack");
+    // What another user could do to the names starts once met at: the lock on the list's
+    // folder, opened read-only, and a socket with a predictable name in the shared /tmp.
+    QTest::newRow("holds the folder's lock") << "lock";
+    QTest::newRow("holds the lock and listens in /tmp") << "lock+socket";
+    QTest::newRow("listens in /tmp") << "socket";
+    // With no runtime directory the private folder's name in /tmp is predictable too: taken
+    // first, it is refused, and the program runs without it.
+    QTest::newRow("makes the private folder first") << "folder";
+}
+
+void CTestDesktopLists::NeighbourCannotHoldOrHear() {
+    QFETCH(QString, strAttack);
+    if (geteuid() != 0) QSKIP("another local user needs root");
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    QElapsedTimer clock;  // as the capture's
+    clock.start();
+    CThrowawayUser user;
+    QVERIFY2(user.IsMade(), "useradd failed");
+    constexpr uid_t kNobody = 65534;
+
+    // The user's home, open to read as homes often are, with the list's folder in it, and the
+    // runtime directory a session makes for the user.
+    QTemporaryDir base;
+    QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
+    const QString home = base.path() + "/home";
+    const QString folder = home + "/list";
+    const QString runtime = base.path() + "/run";
+    for (const QString& dir : {home, folder, runtime}) {
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(::chown(QFile::encodeName(dir).constData(), user.Uid(), user.Gid()) == 0);
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), dir == runtime ? 0700 : 0755) == 0);
+    }
+    const QString list = folder + "/Quorvane.Lst";
+    {
+        QFile file(list);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("3\r\n0\r\n0\r\n127.0.0.34\r\n");
+    }
+    QVERIFY(::chown(QFile::encodeName(list).constData(), user.Uid(), user.Gid()) == 0);
+    const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+    const QByteArray tmpFolder = "/tmp/quorvane-" + QByteArray::number(user.Uid());
+
+    CNeighbour::CPlan plan;
+    if (strAttack.startsWith("lock")) plan.lockPath = QFile::encodeName(canonicalFolder);
+    if (strAttack.endsWith("socket"))
+        plan.socketPath = SharedSocketPath(user.Uid(), canonicalFolder);
+    if (strAttack == "folder") {
+        plan.folderPath = tmpFolder;
+        plan.socketPath = tmpFolder + "/" + PrivateKey(canonicalFolder + "/Quorvane.Lst") + ".sock";
+    }
+    QStringList session = m_pDesktop->Session();
+    session << "HOME=" + home << "XDG_RUNTIME_DIR=" + (strAttack == "folder" ? QString() : runtime);
+    {
+        CNeighbour neighbour(kNobody, kNobody, plan);
+        QVERIFY(neighbour.Locked() == !plan.lockPath.isEmpty());
+        QVERIFY(neighbour.MadeFolder() == !plan.folderPath.isEmpty());
+        QVERIFY(neighbour.Listening() == !plan.socketPath.isEmpty());
+
+        // The user's start runs its list: its first request goes out.
+        const double startedAt = Seconds(clock);
+        CStarted first(folder, session, user.As());
+        QVERIFY(first.Started());
+        bool bEnded = false;
+        while (!bEnded && capture.To({"127.0.0.34"}).isEmpty() &&
+               Seconds(clock) < startedAt + 10.0) {
+            capture.RunUntil(Seconds(clock) + 0.1);
+            bEnded = first.Ends(0);
+        }
+        const bool bProbes = !capture.To({"127.0.0.34"}).isEmpty();
+        qInfo("%s: the start %s after %.2f s (exit code %d)", qPrintable(strAttack),
+              bEnded ? "ended" : "runs", Seconds(clock) - startedAt, first.ExitCode());
+        QVERIFY2(bProbes && first.Running(), qPrintable(first.Outcome()));
+        if (strAttack == "folder") {
+            QVERIFY2(first.StdErr().contains(tmpFolder + " belongs to another user"),
+                     qPrintable(first.Outcome()));
+        } else {
+            QVERIFY2(!first.StdErr().contains("cannot reach"), qPrintable(first.Outcome()));
+        }
+
+        // A second start of the user's reaches the first, never the neighbour; with the
+        // private folder taken there is nothing to meet at, and it runs beside the first.
+        const double secondAt = Seconds(clock);
+        CStarted second(folder, session, user.As());
+        QVERIFY(second.Started());
+        if (strAttack == "folder") {
+            QVERIFY2(!second.Ends(3000), qPrintable(second.Outcome()));
+        } else {
+            QVERIFY2(second.EndsWithZero(10000), qPrintable(second.Outcome()));
+            qInfo("%s: a second start ended with 0 after %.2f s", qPrintable(strAttack),
+                  Seconds(clock) - secondAt);
+            const xcb_window_t dialog = m_pDesktop->WindowNamed(kDialogCaption, 10000);
+            QVERIFY2(dialog != XCB_NONE, qPrintable(first.Outcome()));
+            QVERIFY(m_pDesktop->Keys(dialog, "Return"));
+        }
+        QCOMPARE(neighbour.Connections(), 0);
+        QVERIFY2(first.EndCleanly(), qPrintable(first.Outcome()));
+        if (second.Running()) QVERIFY2(second.EndCleanly(), qPrintable(second.Outcome()));
+    }
+    // What the user's starts made in /tmp, when they had no runtime directory.
+    QDir(QFile::decodeName(tmpFolder)).removeRecursively();
+}
+
+void CTestDesktopLists::GoneWorkingDirectory() {
+    if (geteuid() != 0) QSKIP("running the program as another user needs root");
+    CThrowawayUser user;
+    QVERIFY2(user.IsMade(), "useradd failed");
+    QTemporaryDir base;
+    QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
+    const QString home = base.path() + "/home";
+    const QString folder = home + "/list";
+    for (const QString& dir : {home, folder}) {
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(::chown(QFile::encodeName(dir).constData(), user.Uid(), user.Gid()) == 0);
+    }
+    const bool bRootHadList = QFileInfo::exists("/Quorvane.Lst");
+    QStringList session = m_pDesktop->Session();
+    session << "HOME=" + home << "XDG_RUNTIME_DIR=";
+
+    // Removed before the start: said in a box and on stderr, and the program runs without a
+    // list, its icon there.
+    QStringList wrapper = user.As();
+    wrapper << "sh"
+            << "-c"
+            << "rmdir '" + folder + "' && exec \"$0\"";
+    {
+        CStarted program(folder, session, wrapper);
+        QVERIFY(program.Started());
+        const xcb_window_t box = m_pDesktop->WindowNamed(kBoxCaption, 15000);
+        QVERIFY2(box != XCB_NONE, qPrintable(program.Outcome()));
+        QVERIFY(m_pDesktop->Keys(box, "Return"));
+        QVERIFY2(m_pDesktop->TrayIcon(10000) != XCB_NONE, qPrintable(program.Outcome()));
+        QVERIFY2(program.StdErr().contains(QFile::encodeName(folder) + " no longer exists"),
+                 qPrintable(program.Outcome()));
+        // OK has nowhere to save: it says so, and the program goes on.
+        xcb_window_t dialog = m_pDesktop->OpenDialog();
+        QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
+        QVERIFY(m_pDesktop->Keys(dialog, "3"));
+        QVERIFY(m_pDesktop->Xdotool({"key", "Return"}));
+        const xcb_window_t failed = m_pDesktop->WindowNamed(kBoxCaption, 10000);
+        QVERIFY2(failed != XCB_NONE, qPrintable(program.Outcome()));
+        QVERIFY(m_pDesktop->Keys(failed, "Return"));
+        QVERIFY2(program.Running(), qPrintable(program.Outcome()));
+        QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+    }
+    QVERIFY(!QFileInfo::exists(folder));
+    QCOMPARE(QFileInfo::exists("/Quorvane.Lst"), bRootHadList);
 }
 
 QTEST_APPLESS_MAIN(CTestDesktopLists)

@@ -1,7 +1,8 @@
 // The list file as the dialog loads and saves it over the real file system, for what only it
-// shows: long working directories, links, modes, owners. Every fault is the logic tests'
-// (test_settings), over the recording platform.
+// shows: long working directories, one removed under the program, links, modes, owners. Every fault
+// is the logic tests' (test_settings), over the recording platform.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,38 @@ bool SaveFromDirectory(const QString& dir) {
     return ::chdir(Local(previous).constData()) == 0;
 }
 
+// The real platform, its boxes kept instead of shown.
+class CBoxedPlatform : public CQtPlatform {
+public:
+    int MessageBox(CWnd* /*owner*/, const CString& text, const CString& /*caption*/,
+                   UINT /*type*/) override {
+        m_boxes << QString::fromStdString(text);
+        return IDOK;
+    }
+    QStringList m_boxes;
+};
+
+// Makes dir the working directory for the life of the object, whatever becomes of it.
+class CInDirectory {
+public:
+    explicit CInDirectory(const QString& dir)
+        : m_fdPrevious(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        m_bIn = m_fdPrevious >= 0 && ::chdir(Local(dir).constData()) == 0;
+    }
+    ~CInDirectory() {
+        if (m_fdPrevious < 0) return;
+        if (m_bIn && ::fchdir(m_fdPrevious) != 0) qWarning("cannot go back to the directory");
+        ::close(m_fdPrevious);
+    }
+    CInDirectory(const CInDirectory&) = delete;
+    CInDirectory& operator=(const CInDirectory&) = delete;
+    bool IsIn() const { return m_bIn; }
+
+private:
+    int m_fdPrevious;
+    bool m_bIn = false;
+};
+
 // Sets the process's umask for the life of the object.
 class CUmask {
 public:
@@ -76,6 +109,8 @@ class CTestFiles : public QObject {
 
 private slots:
     void RealFileSystem();
+    void GoneWorkingDirectory_data();
+    void GoneWorkingDirectory();
     void RealSaveThroughLinks_data();
     void RealSaveThroughLinks();
     void RealSaveKeepsModeAndOwner_data();
@@ -118,6 +153,53 @@ void CTestFiles::RealFileSystem() {
         dlg.DestroyWindow();
     }
     QVERIFY(::chdir(previous.toLocal8Bit().constData()) == 0);
+}
+
+void CTestFiles::GoneWorkingDirectory_data() {
+    QTest::addColumn<QString>("strWhen");
+    QTest::newRow("removed before the start") << "start";
+    QTest::newRow("removed before OK") << "ok";
+    // Another folder under the same name: the list was not kept there, nor goes there.
+    QTest::newRow("replaced before OK") << "replaced";
+}
+
+void CTestFiles::GoneWorkingDirectory() {
+    QFETCH(QString, strWhen);
+    // The root directory stays as it was: once, a folder that was gone made the path
+    // "/Quorvane.Lst", which root could write.
+    const bool bRootHadList = QFileInfo::exists("/Quorvane.Lst");
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString dir = tmp.path() + "/gone";
+    QVERIFY(QDir().mkpath(dir));
+    QStringList boxes;
+    CString startDirectory;
+    {
+        CInDirectory in(dir);
+        QVERIFY(in.IsIn());
+        if (strWhen == "start") QVERIFY(::rmdir(Local(dir).constData()) == 0);
+        CBoxedPlatform platform;
+        startDirectory = platform.GetCurrentDirectory();
+        CKeepAliveDlg dlg(platform, m_icmp);
+        QVERIFY(dlg.Create());
+        // Nothing to load, quietly (the start says why, once).
+        QCOMPARE(platform.m_boxes, QStringList());
+        QCOMPARE(dlg.m_lbServers.GetCount(), 0);
+        if (strWhen != "start") QVERIFY(::rmdir(Local(dir).constData()) == 0);
+        if (strWhen == "replaced") QVERIFY(QDir().mkpath(dir));
+        dlg.m_lbServers.AddString("127.0.0.1");
+        dlg.GetDlgItem(IDC_DELAY)->SetWindowText("17");
+        dlg.SendMessage(WM_COMMAND, IDOK);
+        dlg.DestroyWindow();
+        boxes = platform.m_boxes;
+    }
+    const bool bRootHasList = QFileInfo::exists("/Quorvane.Lst");
+    if (bRootHasList && !bRootHadList) QFile::remove("/Quorvane.Lst");
+    QCOMPARE(bRootHasList, bRootHadList);
+    // The box names the list where the user had it.
+    QCOMPARE(boxes, QStringList{dir + "/Quorvane.Lst was not found."});
+    QCOMPARE(QString::fromStdString(startDirectory), dir);
+    QCOMPARE(Entries(tmp.path()), strWhen == "replaced" ? QStringList{"gone"} : QStringList());
 }
 
 void CTestFiles::RealSaveThroughLinks_data() {

@@ -116,19 +116,24 @@ TEST_CASE("one instance per list: the first holds it, a second start only asks i
         platform.m_onShowRequest();
         CHECK(platform.m_nLiveIcons == 0);
     }
-    SUBCASE("a second start on a held list makes nothing and ends with 0") {
-        CFakePlatform platform;
-        platform.m_files["/home/user/Quorvane.Lst"] = "30\r\n0\r\n1\r\n10.0.0.1\r\n";
-        platform.m_bInstanceHeldElsewhere = true;
-        CKeepAliveApp app(platform);
-        CHECK(AfxWinMain(app) == 0);
-        CHECK(platform.m_nShowRequestsSent == 1);
-        CHECK(platform.m_boxes.empty());
-        CHECK(platform.m_trayCalls.empty());
-        CHECK(platform.m_timers.empty());
-        CHECK(platform.m_echoRequests.empty());
-        CHECK(platform.m_nLibrariesLoaded == 0);
-        CHECK(g_pMainDlg == nullptr);
+    SUBCASE("a second start on a held list makes nothing: 0 when handed over, 1 unanswered") {
+        // A service manager or a script sees a holder that does not answer as a failure.
+        for (const bool bAnswers : {true, false}) {
+            CAPTURE(bAnswers);
+            CFakePlatform platform;
+            platform.m_files["/home/user/Quorvane.Lst"] = "30\r\n0\r\n1\r\n10.0.0.1\r\n";
+            platform.m_bInstanceHeldElsewhere = true;
+            platform.m_bHolderAnswers = bAnswers;
+            CKeepAliveApp app(platform);
+            CHECK(app.Run() == (bAnswers ? 0 : CKeepAliveApp::kExitClaimFailed));
+            CHECK(platform.m_nShowRequestsSent == 1);
+            CHECK(platform.m_boxes.empty());
+            CHECK(platform.m_trayCalls.empty());
+            CHECK(platform.m_timers.empty());
+            CHECK(platform.m_echoRequests.empty());
+            CHECK(platform.m_nLibrariesLoaded == 0);
+            CHECK(g_pMainDlg == nullptr);
+        }
     }
     SUBCASE("another working directory is another list") {
         CFakePlatform platform;
@@ -140,4 +145,25 @@ TEST_CASE("one instance per list: the first holds it, a second start only asks i
         g_pMainDlg->DestroyWindow();
         app.ExitInstance();
     }
+}
+
+TEST_CASE("a working directory that is gone: said once, and the program runs without a list") {
+    CFakePlatform platform;
+    platform.m_strCwd = "/home/user/gone";
+    platform.m_nCwdError = 2;
+    CKeepAliveApp app(platform);
+    REQUIRE(app.InitInstance());
+    REQUIRE(platform.m_boxes.size() == std::size_t(1));
+    CHECK(platform.m_boxes[0].strText ==
+          CString("The folder /home/user/gone no longer exists. Quorvane runs without a server "
+                  "list, and OK cannot save one to /home/user/gone/Quorvane.Lst."));
+    CHECK(platform.m_boxes[0].strCaption == CString("quorvane"));
+    CHECK(platform.m_boxes[0].pOwner == nullptr);
+    // The rest of the start as with no list: the window and its icon, no cycle.
+    CHECK(g_pMainDlg != nullptr);
+    CHECK(!g_pMainDlg->m_bCycling);
+    CHECK(platform.m_trayCalls.size() == std::size_t(1));
+    CHECK(app.IsBound());
+    g_pMainDlg->DestroyWindow();
+    app.ExitInstance();
 }

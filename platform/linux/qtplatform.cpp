@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <strings.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -45,6 +46,7 @@ CModule g_icmpModule{"ICMP.DLL",
 CQtPlatform::CQtPlatform() {
     // An end request from outside must not wait for an echo that may never come.
     AfxSetEndInterrupt(&QvIcmpAbort);
+    TakeWorkingDirectory();
 }
 CQtPlatform::~CQtPlatform() {
     AfxSetEndInterrupt(nullptr);
@@ -52,6 +54,7 @@ CQtPlatform::~CQtPlatform() {
     // that would have deleted it has ended.
     m_pTray.reset();
     ReleaseInstance();
+    if (m_nStartDir >= 0) ::close(m_nStartDir);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 

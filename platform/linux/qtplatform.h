@@ -9,7 +9,10 @@
 // timers from 10 ms to INT_MAX ms, precise; the tray through StatusNotifier hosts on the
 // session bus (X11 and Wayland) and XEmbed trays on X11, following hosts as they come and go;
 // the sound from a module loaded on the first request; files replaced atomically after fsync,
-// links followed; one instance per list file (a lock file and a local socket).
+// links followed, in the working directory taken once at start-up (held open, so a save never
+// lands elsewhere when it is removed); one instance per list file and user (a lock file and a
+// local socket in a directory only the user can use: $XDG_RUNTIME_DIR/quorvane, else
+// /run/user/UID/quorvane, else /tmp/quorvane-UID).
 // Does not: IPv6; a sound without its module or the multimedia libraries (the probes go on
 // silently, said once on stderr); an icon before a tray host runs (the cycle runs meanwhile);
 // message boxes under the offscreen platform (written to stderr).
@@ -57,14 +60,25 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override;
+    int CheckCurrentDirectory() override;
     CString JoinPath(const CString& strDirectory, const CString& strName) const override;
     bool IsAbsolutePath(const CString& strPath) const override;
 
     // One instance per list, in qtinstance.cpp.
-    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
+    InstanceClaim ClaimInstance(const CString& strListPath,
+                                std::function<void()> onShowRequest) override;
 
 private:
     void ReleaseInstance();
+    // The working directory, taken once by the constructor.
+    void TakeWorkingDirectory();
+    // Where a path leads for the *at system calls: the start-up directory's descriptor and the
+    // name for a file directly in it, the path itself otherwise.
+    struct CAt {
+        int dir;
+        const char* name;
+    };
+    CAt At(const CString& path) const;
 
     std::map<std::pair<CWnd*, UINT_PTR>, std::unique_ptr<QTimer>> m_timers;
     // Ticks that came and wait to be delivered.
@@ -87,9 +101,14 @@ private:
     CSoundPlayer m_sound;
     // The notification icon, made on the first request.
     std::unique_ptr<CQtTray> m_pTray;
-    // The lock on the list's directory, and the socket later starts ask through.
+    // The working directory taken at start-up: its path, and the directory itself.
+    CString m_strStartDir;
+    int m_nStartDir = -1;
+    // The lock on the list, and the socket later starts ask through (its name in the
+    // directory where this user's starts meet).
     int m_nInstanceLock = -1;
     int m_nInstanceSocket = -1;
+    int m_nInstanceDir = -1;
     CString m_strInstanceSocket;
     std::unique_ptr<QSocketNotifier> m_pInstanceNotifier;
 };

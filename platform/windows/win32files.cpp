@@ -408,6 +408,19 @@ CString CWin32Platform::GetCurrentDirectory() {
     }
 }
 
+int CWin32Platform::CheckCurrentDirectory() {
+    // The system holds the working directory open and refuses to remove it while the process
+    // runs, so it is read afresh each time and stays the one taken at start-up; under Wine a
+    // Linux program may still remove it.
+    const CString directory = GetCurrentDirectory();
+    if (directory.empty()) return ERROR_PATH_NOT_FOUND;
+    const DWORD attributes = GetFileAttributesW(SystemPath(directory).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return 0;
+    // Only a folder that is not there: one the user may not look at is still there.
+    const int error = LastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? error : 0;
+}
+
 CString CWin32Platform::JoinPath(const CString& strDirectory, const CString& strName) const {
     // As is, even after a root's backslash: the system reads a doubled one as one.
     return strDirectory + "\\" + strName;

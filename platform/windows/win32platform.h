@@ -7,7 +7,8 @@
 // timers within the system's bounds (10 ms to about 24 days); the notification icon with the
 // shell's first record, added again when the taskbar restarts; paths in UTF-8 inside, wide and
 // long (\\?\) toward the system; files replaced atomically (ReplaceFileW, write-through);
-// one instance per list file (a named mutex and a registered message).
+// one instance per list file and user (a named mutex in the session's namespace, owned by the
+// user, and a registered message to a window of the user's own).
 // Does not: IPv6; names the code page cannot spell; under Wine, symbolic links to save
 // through and the rights a file is given (its tests say so and skip).
 
@@ -63,11 +64,13 @@ public:
     int ReplaceFile(const CString& from, const CString& to) override;
     int DeleteFile(const CString& path) override;
     CString GetCurrentDirectory() override;
+    int CheckCurrentDirectory() override;
     CString JoinPath(const CString& strDirectory, const CString& strName) const override;
     bool IsAbsolutePath(const CString& strPath) const override;
 
     // One instance per list, in win32instance.cpp.
-    BOOL ClaimInstance(const CString& strListPath, std::function<void()> onShowRequest) override;
+    InstanceClaim ClaimInstance(const CString& strListPath,
+                                std::function<void()> onShowRequest) override;
 
 private:
     // The shell forgets every icon when it restarts; the one last given is given again.
