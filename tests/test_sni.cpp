@@ -369,6 +369,7 @@ private slots:
     void ProbeWithTheHostStopped_data();
     void ProbeWithTheHostStopped();
     void AnyPeerAnyCall();
+    void RequestsDuringAProbeCountOnce();
     void WatcherWithoutHost();
 
 private:
@@ -758,6 +759,48 @@ void CTestSni::AnyPeerAnyCall() {
     widest = qMax(widest, clock.elapsed() / 1000.0 - requests.last().seconds);
     qInfo("%d echo requests during and after the calls, gaps:%s s", nDuring, qPrintable(gaps));
     QVERIFY2(nDuring >= 3 && widest < 4.0, qPrintable(QString::number(widest)));
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+}
+
+void CTestSni::RequestsDuringAProbeCountOnce() {
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    CSilentServers silent({"127.0.0.28"});
+    QVERIFY(silent.IsSet());
+    CDesktop desktop;
+    QVERIFY(desktop.IsUp());
+    CBus bus(desktop.BusAddress());
+    QVERIFY(bus.IsConnected());
+    // One silent server: a tick's three requests wait 15 s in all.
+    CProgram program("3\r\n0\r\n0\r\n127.0.0.28\r\n", desktop.Session());
+    QVERIFY(program.Started());
+    const QString to = ProgramOnBus(bus);
+    QVERIFY2(!to.isEmpty(), qPrintable(program.Outcome()));
+
+    // A thousand right clicks and a thousand left ones from a peer while the first request
+    // waits: each kind is held once, in the order it first came.
+    QVERIFY(capture.RunUntilSeen({"127.0.0.28"}, 10.0));
+    std::vector<QDBusPendingCall> pending;
+    for (int i = 0; i < 1000; ++i)
+        pending.push_back(
+            bus.Connection().asyncCall(Call(to, kItemPath, kItemInterface, "ContextMenu", {i, i})));
+    for (int i = 0; i < 1000; ++i)
+        pending.push_back(
+            bus.Connection().asyncCall(Call(to, kItemPath, kItemInterface, "Activate", {i, i})));
+    for (QDBusPendingCall& call : pending) {
+        call.waitForFinished();
+        QVERIFY(!call.isError());
+    }
+    QCOMPARE(desktop.WindowNamed(kAboutCaption, 0), XCB_NONE);
+
+    // Once the tick is over: one About box, then the dialog, and nothing more.
+    const xcb_window_t about = desktop.WindowNamed(kAboutCaption, 20000);
+    QVERIFY2(about != XCB_NONE, qPrintable(program.Outcome()));
+    QVERIFY(desktop.Keys(about, "Return"));
+    const xcb_window_t dialog = desktop.WindowNamed(kDialogCaption, 5000);
+    QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
+    QVERIFY(!desktop.IsViewable(about));
+    QCOMPARE(desktop.WindowNamed(kAboutCaption, 2000), XCB_NONE);
     QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
 }
 

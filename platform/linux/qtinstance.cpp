@@ -30,6 +30,9 @@
 
 namespace {
 
+// What a later start's request is, to the held input.
+const char kShowRequestKind = 0;
+
 // The holder takes the lock before it listens: a start in between waits for the socket.
 constexpr int kHolderListensMs = 5000;
 constexpr int kRetryMs = 50;
@@ -227,8 +230,9 @@ InstanceClaim CQtPlatform::ClaimInstance(const CString& strListPath,
                              // Only this user's starts may open the dialog.
                              const bool bOurs = PeerUser(client) == static_cast<long>(::geteuid());
                              ::close(client);
-                             // As a click: held while a probe waits.
-                             if (bOurs) QtDeliver(onShowRequest);
+                             // As a click: held while a probe waits, and however many
+                             // starts asked meanwhile, shown once.
+                             if (bOurs) QtDeliver(onShowRequest, &kShowRequestKind);
                          }
                      });
     return InstanceClaim::Held;
