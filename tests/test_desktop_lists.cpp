@@ -564,7 +564,8 @@ void CTestDesktopLists::NeighbourCannotHoldOrHear() {
         plan.socketPath = tmpFolder + "/" + PrivateKey(place.CanonicalList()) + ".sock";
     }
     QStringList session = m_pDesktop->Session();
-    session << "HOME=" + place.m_strHome
+    // Without a runtime directory the toolkit makes one of its own in TMPDIR: the user's home.
+    session << "HOME=" + place.m_strHome << "TMPDIR=" + place.m_strHome
             << "XDG_RUNTIME_DIR=" + (strAttack == "folder" ? QString() : runtime);
     {
         CNeighbour neighbour(kNobody, kNobody, plan);
@@ -676,7 +677,8 @@ void CTestDesktopLists::GoneWorkingDirectory() {
     }
     const bool bRootHadList = QFileInfo::exists("/Quorvane.Lst");
     QStringList session = m_pDesktop->Session();
-    session << "HOME=" + home << "XDG_RUNTIME_DIR=";
+    // Without a runtime directory the toolkit makes one of its own in TMPDIR: the user's home.
+    session << "HOME=" + home << "TMPDIR=" + home << "XDG_RUNTIME_DIR=";
 
     // Removed before the start: said in a box and on stderr, and the program runs without a
     // list, its icon there.
