@@ -278,6 +278,38 @@ private:
     int m_nConnections = 0;
 };
 
+// The user's home, open to read as homes often are, with a list's folder in it, and the
+// runtime directory a session makes for the user.
+class CUserList {
+public:
+    explicit CUserList(const CThrowawayUser& user) {
+        m_strHome = m_base.path() + "/home";
+        m_strFolder = m_strHome + "/list";
+        m_strRuntime = m_base.path() + "/run";
+        m_bMade = ::chmod(QFile::encodeName(m_base.path()).constData(), 0755) == 0;
+        for (const QString& dir : {m_strHome, m_strFolder, m_strRuntime}) {
+            const QByteArray path = QFile::encodeName(dir);
+            m_bMade = m_bMade && QDir().mkpath(dir) &&
+                      ::chown(path.constData(), user.Uid(), user.Gid()) == 0 &&
+                      ::chmod(path.constData(), dir == m_strRuntime ? 0700 : 0755) == 0;
+        }
+        QFile file(m_strFolder + "/Quorvane.Lst");
+        m_bMade = m_bMade && file.open(QIODevice::WriteOnly) &&
+                  file.write("3\r\n0\r\n0\r\n127.0.0.34\r\n") > 0 && file.flush() &&
+                  ::fchown(file.handle(), user.Uid(), user.Gid()) == 0;
+    }
+    bool IsMade() const { return m_bMade; }
+    // The folders, and the path the program keys its list by.
+    QString m_strHome, m_strFolder, m_strRuntime;
+    QString CanonicalList() const {
+        return QFileInfo(m_strFolder).canonicalFilePath() + "/Quorvane.Lst";
+    }
+
+private:
+    QTemporaryDir m_base;
+    bool m_bMade = false;
+};
+
 // Where a start of the program by uid listened before its names became private: beside the
 // list's folder, in the shared /tmp.
 QByteArray SharedSocketPath(uid_t uid, const QString& folder) {
@@ -311,6 +343,7 @@ private slots:
     void OneInstancePerFolder();
     void NeighbourCannotHoldOrHear_data();
     void NeighbourCannotHoldOrHear();
+    void PeerOfAnotherUser();
     void GoneWorkingDirectory();
     void cleanupTestCase();
 
@@ -515,25 +548,10 @@ void CTestDesktopLists::NeighbourCannotHoldOrHear() {
     QVERIFY2(user.IsMade(), "useradd failed");
     constexpr uid_t kNobody = 65534;
 
-    // The user's home, open to read as homes often are, with the list's folder in it, and the
-    // runtime directory a session makes for the user.
-    QTemporaryDir base;
-    QVERIFY(::chmod(QFile::encodeName(base.path()).constData(), 0755) == 0);
-    const QString home = base.path() + "/home";
-    const QString folder = home + "/list";
-    const QString runtime = base.path() + "/run";
-    for (const QString& dir : {home, folder, runtime}) {
-        QVERIFY(QDir().mkpath(dir));
-        QVERIFY(::chown(QFile::encodeName(dir).constData(), user.Uid(), user.Gid()) == 0);
-        QVERIFY(::chmod(QFile::encodeName(dir).constData(), dir == runtime ? 0700 : 0755) == 0);
-    }
-    const QString list = folder + "/Quorvane.Lst";
-    {
-        QFile file(list);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("3\r\n0\r\n0\r\n127.0.0.34\r\n");
-    }
-    QVERIFY(::chown(QFile::encodeName(list).constData(), user.Uid(), user.Gid()) == 0);
+    CUserList place(user);
+    QVERIFY(place.IsMade());
+    const QString& folder = place.m_strFolder;
+    const QString& runtime = place.m_strRuntime;
     const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
     const QByteArray tmpFolder = "/tmp/quorvane-" + QByteArray::number(user.Uid());
 
@@ -543,10 +561,12 @@ void CTestDesktopLists::NeighbourCannotHoldOrHear() {
         plan.socketPath = SharedSocketPath(user.Uid(), canonicalFolder);
     if (strAttack == "folder") {
         plan.folderPath = tmpFolder;
-        plan.socketPath = tmpFolder + "/" + PrivateKey(canonicalFolder + "/Quorvane.Lst") + ".sock";
+        plan.socketPath = tmpFolder + "/" + PrivateKey(place.CanonicalList()) + ".sock";
     }
     QStringList session = m_pDesktop->Session();
-    session << "HOME=" + home << "XDG_RUNTIME_DIR=" + (strAttack == "folder" ? QString() : runtime);
+    // Without a runtime directory the toolkit makes one of its own in TMPDIR: the user's home.
+    session << "HOME=" + place.m_strHome << "TMPDIR=" + place.m_strHome
+            << "XDG_RUNTIME_DIR=" + (strAttack == "folder" ? QString() : runtime);
     {
         CNeighbour neighbour(kNobody, kNobody, plan);
         QVERIFY(neighbour.Locked() == !plan.lockPath.isEmpty());
@@ -597,6 +617,52 @@ void CTestDesktopLists::NeighbourCannotHoldOrHear() {
     QDir(QFile::decodeName(tmpFolder)).removeRecursively();
 }
 
+void CTestDesktopLists::PeerOfAnotherUser() {
+    // Only root reaches into a user's private folder; both ends still ask who is at the other.
+    if (geteuid() != 0) QSKIP("another local user needs root");
+    CCapture capture;
+    if (!capture.IsOpen()) QSKIP("no packet capture here (needs CAP_NET_RAW)");
+    CThrowawayUser user;
+    QVERIFY2(user.IsMade(), "useradd failed");
+    CUserList place(user);
+    QVERIFY(place.IsMade());
+    QStringList session = m_pDesktop->Session();
+    session << "HOME=" + place.m_strHome << "XDG_RUNTIME_DIR=" + place.m_strRuntime;
+    const QByteArray names =
+        QFile::encodeName(place.m_strRuntime) + "/quorvane/" + PrivateKey(place.CanonicalList());
+
+    // The holder hangs up on root's request and shows nothing.
+    {
+        CStarted holder(place.m_strFolder, session, user.As());
+        QVERIFY(holder.Started());
+        QVERIFY2(capture.RunUntilSeen({"127.0.0.34"}, 10.0), qPrintable(holder.Outcome()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = names + ".sock";
+        QVERIFY(path.size() < static_cast<qsizetype>(sizeof address.sun_path));
+        std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+        QVERIFY2(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
+                 std::strerror(errno));
+        pollfd hangUp{fd, POLLIN, 0};
+        QVERIFY(::poll(&hangUp, 1, 5000) == 1);
+        ::close(fd);
+        QVERIFY2(m_pDesktop->WindowNamed(kDialogCaption, 3000) == XCB_NONE,
+                 qPrintable(holder.Outcome()));
+        QVERIFY2(holder.EndCleanly(), qPrintable(holder.Outcome()));
+    }
+    // A "holder" of another user: the start does not take its hang-up for an answer.
+    CNeighbour::CPlan plan;
+    plan.lockPath = names + ".lock";
+    plan.socketPath = names + ".sock";
+    CNeighbour root(0, 0, plan);
+    QVERIFY(root.Locked() && root.Listening());
+    CStarted start(place.m_strFolder, session, user.As());
+    QVERIFY(start.Started());
+    QVERIFY2(start.Ends(10000) && start.ExitCode() != 0, qPrintable(start.Outcome()));
+    QVERIFY2(start.StdErr().contains("belongs to user 0"), qPrintable(start.Outcome()));
+}
+
 void CTestDesktopLists::GoneWorkingDirectory() {
     if (geteuid() != 0) QSKIP("running the program as another user needs root");
     CThrowawayUser user;
@@ -611,7 +677,8 @@ void CTestDesktopLists::GoneWorkingDirectory() {
     }
     const bool bRootHadList = QFileInfo::exists("/Quorvane.Lst");
     QStringList session = m_pDesktop->Session();
-    session << "HOME=" + home << "XDG_RUNTIME_DIR=";
+    // Without a runtime directory the toolkit makes one of its own in TMPDIR: the user's home.
+    session << "HOME=" + home << "TMPDIR=" + home << "XDG_RUNTIME_DIR=";
 
     // Removed before the start: said in a box and on stderr, and the program runs without a
     // list, its icon there.
