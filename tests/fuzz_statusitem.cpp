@@ -22,34 +22,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/qtbustypes.h"
 #include "platform/linux/qtstatusitem.h"
-
-namespace {
-
-// What a menu's user did, (isvu), as a caller sends it.
-struct CFuzzEvent {
-    int nId = 0;
-    QString strEvent;
-    QDBusVariant data;
-    uint nTimestamp = 0;
-};
-
-}  // namespace
-
-Q_DECLARE_METATYPE(CFuzzEvent)
-
-QDBusArgument& operator<<(QDBusArgument& arg, const CFuzzEvent& event) {
-    arg.beginStructure();
-    arg << event.nId << event.strEvent << event.data << event.nTimestamp;
-    arg.endStructure();
-    return arg;
-}
-const QDBusArgument& operator>>(const QDBusArgument& arg, CFuzzEvent& event) {
-    arg.beginStructure();
-    arg >> event.nId >> event.strEvent >> event.data >> event.nTimestamp;
-    arg.endStructure();
-    return arg;
-}
 
 namespace {
 
@@ -135,11 +109,11 @@ public:
         for (int i = 0; i < nCount; ++i) list << first[i % 3];
         return list;
     }
-    QList<CFuzzEvent> Events() {
+    QList<CMenuEvent> Events() {
         const int nCount = Word();
         const QString strEvent = String(false);
         const QList<int> ids = {static_cast<std::int8_t>(Byte()), static_cast<std::int8_t>(Byte())};
-        QList<CFuzzEvent> events(nCount);
+        QList<CMenuEvent> events(nCount);
         for (int i = 0; i < nCount; ++i)
             events[i] = {ids[i % 2], strEvent, QDBusVariant(i), static_cast<uint>(i)};
         return events;
@@ -240,8 +214,8 @@ CSetup* g_pSetup = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv) {
     static QCoreApplication app(*pArgc, *pArgv);
-    qDBusRegisterMetaType<CFuzzEvent>();
-    qDBusRegisterMetaType<QList<CFuzzEvent>>();
+    qDBusRegisterMetaType<CMenuEvent>();
+    qDBusRegisterMetaType<QList<CMenuEvent>>();
     g_pSetup = new CSetup;
     g_pSetup->pServer = std::make_unique<QDBusServer>(QStringLiteral("unix:tmpdir=/tmp"));
     QObject::connect(g_pSetup->pServer.get(), &QDBusServer::newConnection,

@@ -26,6 +26,7 @@
 
 #include "desktop.h"
 #include "netns.h"
+#include "platform/linux/qtbustypes.h"
 #include "wire.h"
 
 namespace {
@@ -224,33 +225,6 @@ EPicture PictureOf(const QVariant& iconPixmap, int nSize) {
     return picture;
 }
 
-// What a menu's user did, (isvu), as a caller sends it.
-struct CTestEvent {
-    int nId = 0;
-    QString strEvent;
-    QDBusVariant data;
-    uint nTimestamp = 0;
-};
-
-}  // namespace
-
-Q_DECLARE_METATYPE(CTestEvent)
-
-QDBusArgument& operator<<(QDBusArgument& arg, const CTestEvent& event) {
-    arg.beginStructure();
-    arg << event.nId << event.strEvent << event.data << event.nTimestamp;
-    arg.endStructure();
-    return arg;
-}
-const QDBusArgument& operator>>(const QDBusArgument& arg, CTestEvent& event) {
-    arg.beginStructure();
-    arg >> event.nId >> event.strEvent >> event.data >> event.nTimestamp;
-    arg.endStructure();
-    return arg;
-}
-
-namespace {
-
 const QString kItemPath = QStringLiteral("/StatusNotifierItem");
 const QString kMenuPath = QStringLiteral("/MenuBar");
 const QString kMenuInterface = QStringLiteral("com.canonical.dbusmenu");
@@ -380,8 +354,8 @@ private:
 
 void CTestSni::initTestCase() {
     if (!OnlyLoopback()) QSKIP("real echo requests only in a namespace that holds nothing but lo");
-    qDBusRegisterMetaType<CTestEvent>();
-    qDBusRegisterMetaType<QList<CTestEvent>>();
+    qDBusRegisterMetaType<CMenuEvent>();
+    qDBusRegisterMetaType<QList<CMenuEvent>>();
 }
 
 QRect CTestSni::WaitForItem(CDesktop& desktop, CBus& bus, CTrayHost& host, EPicture picture) {
@@ -607,7 +581,7 @@ void CTestSni::AnyPeerAnyCall() {
     QStringList manyNames;
     for (int i = 0; i < 100000; ++i) manyNames << QStringLiteral("name-%1").arg(i);
     manyNames << QStringLiteral("label");
-    QList<CTestEvent> unknownEvents, realEvents;
+    QList<CMenuEvent> unknownEvents, realEvents;
     for (int i = 0; i < 200000; ++i) {
         unknownEvents.append({i + 2, QStringLiteral("clicked"), none, 0});
         realEvents.append({i % 2, QStringLiteral("hovered"), none, 0});
