@@ -52,6 +52,10 @@ else
     exit 1
 fi
 
+# Another install on the machine (an unattended upgrade, a second build) may hold the package
+# lock for a while: wait for it, up to ten minutes, instead of failing the whole run.
+apt_get=(apt-get -o DPkg::Lock::Timeout=600)
+
 # 32-bit Wine comes from the i386 architecture, which a fresh machine does not have.
 if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
@@ -60,7 +64,7 @@ fi
 # settles within minutes, so try again before giving up, and then install from the lists we
 # did get rather than failing outright.
 for try in 1 2 3 4 5; do
-    "${as_root[@]}" apt-get update -q && break
+    "${as_root[@]}" "${apt_get[@]}" update -q && break
     if ((try == 5)); then
         echo "install-deps: apt-get update kept failing; installing from the lists at hand" >&2
         break
@@ -69,7 +73,7 @@ for try in 1 2 3 4 5; do
 done
 apt_install() {
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends "$@"
+        "${apt_get[@]}" install -y -q --no-install-recommends "$@"
 }
 apt_install "${missing[@]}" && exit 0
 [[ " ${missing[*]} " == *":i386 "* ]] || exit 1
