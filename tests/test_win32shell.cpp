@@ -1,17 +1,22 @@
 // The Windows program's resources as the system and its tools read them from quorvane.exe,
-// checked against the tables both platforms build from, and the system services bound to the
-// program's windows: timers, the notification icon, icons, the clip and message boxes; the
-// dialog's controls as screen readers read them.
+// checked against the tables both platforms build from, and the common controls the running
+// program gets from them; the system services bound to the program's windows: timers, the
+// notification icon, icons, the clip and message boxes; the dialog's controls as screen
+// readers read them.
 
 #include <doctest/doctest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "framework/dialog.h"
 #include "framework/windows/win32accessible.h"
 #include "framework/windows/win32backend.h"
 #include "framework/windows/win32loop.h"
+#include "logic/listfile.h"
 #include "platform/windows/win32platform.h"
 #include "res/dialogstyles.h"
 #include "res/resource.h"
@@ -19,6 +24,7 @@
 
 // clang-format off
 #include <oleacc.h>
+#include <psapi.h>
 // clang-format on
 
 namespace {
@@ -194,6 +200,122 @@ void RunFor(DWORD dwMs) {
     }
 }
 
+// The real program, started in a folder of its own with a list that sends nothing (no server,
+// an hour's delay), and ended by a close request as taskkill sends it.
+class CRunningProgram {
+public:
+    CRunningProgram() {
+        char szTemp[MAX_PATH] = "";
+        ::GetTempPathA(MAX_PATH, szTemp);
+        m_strFolder = CString(szTemp) + "qvshell" + std::to_string(::GetCurrentProcessId());
+        ::CreateDirectoryA(m_strFolder.c_str(), nullptr);
+        const CString strList = m_strFolder + "\\" + kListFileName;
+        HANDLE hFile = ::CreateFileA(strList.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile != INVALID_HANDLE_VALUE) {
+            const char text[] = "3600\r\n0\r\n0\r\n";
+            DWORD dwWritten = 0;
+            ::WriteFile(hFile, text, sizeof text - 1, &dwWritten, nullptr);
+            ::CloseHandle(hFile);
+        }
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        char szCommand[] = "quorvane.exe";
+        m_bStarted = ::CreateProcessA(QV_QUORVANE_EXE, szCommand, nullptr, nullptr, FALSE, 0,
+                                      nullptr, m_strFolder.c_str(), &startup, &m_process) != 0;
+    }
+    ~CRunningProgram() {
+        if (m_bStarted) {
+            if (m_hDialog != nullptr) ::PostMessageA(m_hDialog, WM_CLOSE, 0, 0);
+            if (::WaitForSingleObject(m_process.hProcess, 10000) != WAIT_OBJECT_0)
+                ::TerminateProcess(m_process.hProcess, 1);
+            ::WaitForSingleObject(m_process.hProcess, 5000);
+            ::CloseHandle(m_process.hThread);
+            ::CloseHandle(m_process.hProcess);
+        }
+        ::DeleteFileA((m_strFolder + "\\" + kListFileName).c_str());
+        ::RemoveDirectoryA(m_strFolder.c_str());
+    }
+    CRunningProgram(const CRunningProgram&) = delete;
+    CRunningProgram& operator=(const CRunningProgram&) = delete;
+
+    HANDLE Process() const { return m_process.hProcess; }
+
+    // Until its dialog exists, by when every library it imports is loaded; or why not.
+    bool WaitForDialog(CString& strWhy) {
+        if (!m_bStarted) {
+            strWhy = "CreateProcess failed: " + std::to_string(::GetLastError());
+            return false;
+        }
+        for (const DWORD dwStart = ::GetTickCount(); ::GetTickCount() - dwStart < 15000;) {
+            ::EnumWindows(&CRunningProgram::FindDialog, reinterpret_cast<LPARAM>(this));
+            if (m_hDialog != nullptr) return true;
+            if (::WaitForSingleObject(m_process.hProcess, 50) == WAIT_OBJECT_0) {
+                DWORD dwCode = 0;
+                ::GetExitCodeProcess(m_process.hProcess, &dwCode);
+                char szCode[16];
+                std::snprintf(szCode, sizeof szCode, "%08lx", static_cast<unsigned long>(dwCode));
+                strWhy = CString("the program ended at once with status ") + szCode;
+                return false;
+            }
+        }
+        strWhy = "no dialog after 15 s";
+        return false;
+    }
+
+private:
+    static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam) {
+        auto* self = reinterpret_cast<CRunningProgram*>(lParam);
+        DWORD dwProcess = 0;
+        ::GetWindowThreadProcessId(hWnd, &dwProcess);
+        char szClass[16] = "";
+        ::GetClassNameA(hWnd, szClass, sizeof szClass);
+        if (dwProcess != self->m_process.dwProcessId || std::strcmp(szClass, "#32770") != 0)
+            return TRUE;
+        self->m_hDialog = hWnd;
+        return FALSE;
+    }
+
+    CString m_strFolder;
+    PROCESS_INFORMATION m_process{};
+    bool m_bStarted = false;
+    HWND m_hDialog = nullptr;
+};
+
+// The path of the comctl32.dll the process loaded, or empty.
+CString LoadedCommonControls(HANDLE hProcess) {
+    std::vector<HMODULE> modules(256);
+    DWORD cbNeeded = 0;
+    if (!::EnumProcessModules(hProcess, modules.data(),
+                              static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &cbNeeded))
+        return CString();
+    modules.resize(std::min<std::size_t>(modules.size(), cbNeeded / sizeof(HMODULE)));
+    for (HMODULE hModule : modules) {
+        char szPath[MAX_PATH] = "";
+        const DWORD n = ::GetModuleFileNameExA(hProcess, hModule, szPath, MAX_PATH);
+        const CString strPath(szPath, n);
+        const auto separator = strPath.find_last_of('\\');
+        if (_stricmp(strPath.substr(separator + 1).c_str(), "comctl32.dll") == 0) return strPath;
+    }
+    return CString();
+}
+
+// The file version a DLL's version record gives, as "a.b.c.d".
+CString FileVersion(const CString& strPath) {
+    DWORD dwHandle = 0;
+    const DWORD dwSize = ::GetFileVersionInfoSizeA(strPath.c_str(), &dwHandle);
+    std::vector<BYTE> info(dwSize);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (dwSize == 0 || !::GetFileVersionInfoA(strPath.c_str(), 0, dwSize, info.data()) ||
+        !::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size))
+        return "(none)";
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
 }  // namespace
 
 TEST_CASE("the program's version record, as the file's properties show it") {
@@ -286,6 +408,45 @@ TEST_CASE("the program's dialogs, strings, icons, clip and manifest, as resource
                          "xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<") !=
         CString::npos);
     CHECK(strManifest.find("asInvoker") != CString::npos);
+    // The program and the controls it depends on, both of the program's own architecture: a
+    // dependency of another one is not found (the old controls), or found and not loadable.
+    const CString strArch =
+        CString("processorArchitecture=\"") + (sizeof(void*) == 8 ? "amd64" : "x86") + "\"";
+    int nArch = 0, nOwnArch = 0;
+    for (auto pos = strManifest.find("processorArchitecture="); pos != CString::npos;
+         pos = strManifest.find("processorArchitecture=", pos + 1)) {
+        ++nArch;
+        if (strManifest.compare(pos, strArch.size(), strArch) == 0) ++nOwnArch;
+    }
+    CHECK(nArch == 2);
+    CHECK(nOwnArch == nArch);
+}
+
+TEST_CASE("the running program's controls come from common controls 6 of its own architecture") {
+    CRunningProgram program;
+    CString strWhy;
+    REQUIRE_MESSAGE(program.WaitForDialog(strWhy), strWhy);
+    const CString strPath = LoadedCommonControls(program.Process());
+    REQUIRE_MESSAGE(!strPath.empty(), "the program loaded no comctl32.dll");
+    // The manifest's dependency puts the side-by-side assembly's copy in place of the system
+    // directory's (5.8, the old controls): its folder names the assembly, its architecture
+    // and its version, as Windows and Wine name them alike. Wine 8's comctl32 reports 5.81 from
+    // both copies, in DllGetVersion and in its version record, so only the assembly tells.
+    CString strFolder = strPath.substr(0, strPath.find_last_of('\\'));
+    strFolder = strFolder.substr(strFolder.find_last_of('\\') + 1);
+    std::transform(strFolder.begin(), strFolder.end(), strFolder.begin(),
+                   [](unsigned char c) { return static_cast<char>(::tolower(c)); });
+    const CString strAssembly = CString(sizeof(void*) == 8 ? "amd64" : "x86") +
+                                "_microsoft.windows.common-controls_6595b64144ccf1df_";
+    CString strVersion;
+    if (strFolder.compare(0, strAssembly.size(), strAssembly) == 0)
+        strVersion = strFolder.substr(strAssembly.size(),
+                                      strFolder.find('_', strAssembly.size()) - strAssembly.size());
+    MESSAGE("quorvane.exe loaded ", strPath, ": Common-Controls ",
+            strVersion.empty() ? CString("(none)") : strVersion, ", file version ",
+            FileVersion(strPath));
+    CHECK_MESSAGE(strVersion.compare(0, 2, "6.") == 0,
+                  "not the Common-Controls 6 assembly for this architecture: ", strPath);
 }
 
 TEST_CASE("timer ticks reach the window until killed; setting it again replaces it") {

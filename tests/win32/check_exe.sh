@@ -2,7 +2,7 @@
 # Usage: tests/win32/check_exe.sh QUORVANE_EXE OBJDUMP
 # The Windows program as the system's loader sees it: a 32-bit GUI executable for Intel
 # 80386 that imports only DLLs every Windows has and keeps safe (no compiler runtime beside
-# it), and asks for nothing newer than the oldest Windows it runs on.
+# it), asks for nothing newer than the oldest Windows it runs on, and whose manifest names x86.
 set -euo pipefail
 exe=$1
 objdump=$2
@@ -30,4 +30,10 @@ if [[ " ${dlls[*]} " == *" COMCTL32.DLL "* ]]; then
     grep -aq 'name="Microsoft.Windows.Common-Controls"' "$exe" ||
         fail "imports COMCTL32.DLL without the manifest that takes it from the side-by-side store"
 fi
+# The manifest names the program's own architecture, for itself and for the common controls:
+# a dependency of another one binds nothing (the old controls) or a DLL it cannot load.
+arches=$(grep -ao 'processorArchitecture="[^"]*"' "$exe" | sort | uniq -c |
+    awk '{ print $1, $2 }' | paste -sd, -)
+[[ "$arches" == '2 processorArchitecture="x86"' ]] ||
+    fail "the manifest does not name x86 for both the program and its controls: ${arches:-none}"
 echo "$(stat -c %s "$exe") bytes; imports: ${dlls[*]}"
