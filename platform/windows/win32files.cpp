@@ -355,19 +355,6 @@ int CWin32Platform::ReplaceFile(const CString& from, const CString& to) {
 
 namespace {
 
-// Who may use the file (its rights list, as the system describes it), or nothing when that
-// cannot be read.
-std::vector<unsigned char> FileRights(const std::wstring& path) {
-    DWORD size = 0;
-    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
-    std::vector<unsigned char> descriptor(size);
-    if (size == 0 ||
-        !GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size))
-        return {};
-    descriptor.resize(size);
-    return descriptor;
-}
-
 int ReplaceExisting(const std::wstring& source, const std::wstring& destination, DWORD attributes) {
     // Read-only is the user's word that the list stays as it is.
     if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
@@ -379,7 +366,6 @@ int ReplaceExisting(const std::wstring& source, const std::wstring& destination,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (hOld == INVALID_HANDLE_VALUE) return LastError();
     CloseHandle(hOld);
-    std::vector<unsigned char> rights = FileRights(destination);
     // The old file's attributes and rights go to the new text: ReplaceFileW keeps them, one
     // rename would drop them.
     if (!::ReplaceFileW(destination.c_str(), source.c_str(), nullptr, 0, nullptr, nullptr)) {
@@ -394,11 +380,9 @@ int ReplaceExisting(const std::wstring& source, const std::wstring& destination,
             return static_cast<int>(error);
         }
     }
-    // Not every system carries the rights and attributes over (Wine keeps the new file's, so
-    // the temporary file's private rights would stay): what the old file had is set again, and
-    // the text is marked changed for backups. The text is in place whatever this answers.
-    if (!rights.empty() && FileRights(destination) != rights)
-        SetFileSecurityW(destination.c_str(), DACL_SECURITY_INFORMATION, rights.data());
+    // Not every system carries the attributes over (Wine keeps the new file's): what the user
+    // set is set again, and the text is marked changed for backups. The text is in place
+    // whatever this answers.
     const DWORD kept = (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE;
     const DWORD now = GetFileAttributesW(destination.c_str());
     if (now != INVALID_FILE_ATTRIBUTES &&
