@@ -4,7 +4,9 @@
 # the CTest suites inside a private network namespace holding only loopback, so no test can
 # ever send a packet off the machine: the native one directly, the installation and the
 # Debian package of the release build, and the Windows one under Wine. Extra arguments are
-# passed on to every ctest run. Exit status: 0 when all passed.
+# passed on to every ctest run. At the end it lists the tests CTest reported as skipped, each
+# with the reason it printed. Exit status: 0 when all passed; under CI=true a skip fails the
+# run too (the namespace has everything a test needs), unless it is on allowed_skips below.
 set -euo pipefail
 
 cd "$(dirname "$(readlink -f "$0")")/.."
@@ -28,21 +30,96 @@ export QV_WINE_BUILD=$wine_build
 # Tests never need a display; the individual tests set this too.
 export QT_QPA_PLATFORM=offscreen
 
+# Skips that can never run on a machine the suite runs on, as "PRESET/TEST", each with its
+# reason. None today: inside the namespace every test has what it needs.
+allowed_skips=()
+
+# Each ctest run writes its results here (JUnit XML), read for the skips at the end; results of
+# an earlier run must not count.
+results=(build/dev/Testing/results.xml build/release/Testing/results.xml
+         build/win32/Testing/results.xml build/win64/Testing/results.xml)
+rm -f "${results[@]}"
+
 # No test reads stdin; detach it so nothing can block in CI.
-exec scripts/in-netns.sh bash -c '
+status=0
+scripts/in-netns.sh bash -c '
     status=0
     echo "== native tests (build/dev)"
-    ctest --test-dir build/dev --output-on-failure "$@" || status=1
+    ctest --test-dir build/dev --output-on-failure \
+        --output-junit "$PWD/build/dev/Testing/results.xml" "$@" || status=1
     echo "== installation and Debian package (build/release)"
-    ctest --test-dir build/release --output-on-failure -L install "$@" || status=1
+    ctest --test-dir build/release --output-on-failure -L install \
+        --output-junit "$PWD/build/release/Testing/results.xml" "$@" || status=1
     if [[ "$QV_WINE_BUILD" == win32 ]]; then
         echo "== Windows tests under Wine (build/win32)"
-        scripts/wine-session.sh ctest --test-dir build/win32 --output-on-failure "$@" || status=1
+        scripts/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
+            --output-junit "$PWD/build/win32/Testing/results.xml" "$@" || status=1
     else
         echo "== the 32-bit Windows program itself (build/win32)"
-        ctest --test-dir build/win32 --output-on-failure -R "^check_exe$" "$@" || status=1
+        ctest --test-dir build/win32 --output-on-failure -R "^check_exe$" \
+            --output-junit "$PWD/build/win32/Testing/results.xml" "$@" || status=1
         echo "== Windows tests under 64-bit Wine (build/win64)"
         WINEARCH=win64 scripts/wine-session.sh ctest --test-dir build/win64 --output-on-failure \
-            -E "^check_exe$" "$@" || status=1
+            -E "^check_exe$" --output-junit "$PWD/build/win64/Testing/results.xml" "$@" ||
+            status=1
     fi
-    exit $status' test.sh "$@" </dev/null
+    exit $status' test.sh "$@" </dev/null || status=1
+
+# "PRESET/TEST<TAB>reason" for every test reported as skipped, one line per reason it printed:
+# QtTest's "SKIP   : Class::case() reason", and "skipped: reason" of the doctest runners
+# (SKIP_CASE) and the scripts.
+skips() {
+    local file
+    for file in "${results[@]}"; do
+        [[ -f "$file" ]] || continue
+        awk -v preset="$(basename "$(dirname "$(dirname "$file")")")" '
+            function unescape(s) {
+                gsub(/&lt;/, "<", s); gsub(/&gt;/, ">", s); gsub(/&quot;/, "\"", s)
+                gsub(/&apos;/, "\047", s); gsub(/&amp;/, "\\&", s)
+                return s
+            }
+            function reason(line) {
+                line = unescape(line)
+                if (line ~ /^SKIP   : /) return substr(line, 10)
+                if (match(line, /skipped: /)) return substr(line, RSTART + RLENGTH)
+                return ""
+            }
+            /<testcase / {
+                match($0, /name="[^"]*"/)
+                name = unescape(substr($0, RSTART + 6, RLENGTH - 7))
+                skipped = /status="notrun"/
+                said = 0
+                output = 0
+            }
+            skipped && /<system-out>/ { output = 1; sub(/.*<system-out>/, "") }
+            skipped && output {
+                line = $0
+                if (sub(/<\/system-out>.*/, "", line)) output = 0
+                if ((why = reason(line)) != "") { print preset "/" name "\t" why; said = 1 }
+            }
+            /<\/testcase>/ {
+                if (skipped && !said) print preset "/" name "\t(no reason printed)"
+                skipped = 0
+            }' "$file"
+    done
+}
+
+mapfile -t skipped < <(skips)
+if ((${#skipped[@]} > 0)); then
+    echo "== skipped tests"
+    unexpected=0
+    for line in "${skipped[@]}"; do
+        test=${line%%$'\t'*}
+        echo "skipped: $test: ${line#*$'\t'}"
+        allowed=0
+        for entry in "${allowed_skips[@]}"; do
+            if [[ "$entry" == "$test" ]]; then allowed=1; fi
+        done
+        ((allowed)) || unexpected=1
+    done
+    if [[ "${CI:-}" == true ]] && ((unexpected)); then
+        echo "test.sh: tests were skipped that this run was set up to run (CI=true)" >&2
+        status=1
+    fi
+fi
+exit $status

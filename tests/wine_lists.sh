@@ -190,7 +190,7 @@ if mount -t tmpfs -o size=2m,mode=0755 qvfull "$tmp/f" 2>/dev/null; then
     rm -f "$tmp/f/filler"
     exit_by_dialog f "$pid_f"
 else
-    echo "f: skipped: no tmpfs could be mounted here (needs root in a mount namespace)"
+    skip "f: no tmpfs could be mounted here (needs root in a mount namespace)"
 fi
 
 # --- i, j: one instance per folder ---------------------------------------------------------
@@ -217,4 +217,4 @@ wait_request 127.0.0.52 "$since" 10 || fail "i3: does not cycle after the holder
 exit_by_dialog i3 "$pid_i3"
 exit_by_dialog j "$pid_j"
 
-exit $status
+qv_exit

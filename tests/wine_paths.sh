@@ -180,7 +180,7 @@ mkdir "$tmp/hidden"
 printf "$before" >"$tmp/hidden/Quorvane.Lst"
 (cd "$tmp/hidden" && timeout -k 5 20 wine cmd /c attrib +h Quorvane.Lst </dev/null >/dev/null 2>&1)
 if [[ "$(attributes "$tmp/hidden")" != *H*Quorvane.Lst* ]]; then
-    echo "wine_paths: skipped the hidden list: this file system keeps no attributes for Wine" \
+    skip "wine_paths: the hidden list: this file system keeps no attributes for Wine" \
         "($(attributes "$tmp/hidden"))"
 elif start hidden "$tmp/hidden"; then
     if load_and_save hidden; then
@@ -194,7 +194,7 @@ elif start hidden "$tmp/hidden"; then
 fi
 
 [[ -z "${note:-}" ]] || echo "wine_paths: note: Wine did not carry the list's permissions over:$note"
-if ((status == 0)); then
+if ((status == 0 && !skipped)); then
     echo "wine_paths: all checks passed"
 fi
-exit $status
+qv_exit

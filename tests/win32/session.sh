@@ -20,11 +20,13 @@ qv_require_session() {
 
 # What every such script keeps: a scratch directory ($tmp), the processes it started in the
 # background ($pids, ended when it exits, once qv_on_exit has run if the script has one), and its
-# result ($status, which fail sets while the script goes on to the next check).
+# result ($status, which fail sets while the script goes on to the next check; $skipped, which
+# skip sets).
 qv_start_script() {
     tmp=$(mktemp -d)
     pids=()
     status=0
+    skipped=0
     trap qv_end_script EXIT
 }
 qv_end_script() {
@@ -38,6 +40,16 @@ qv_end_script() {
 fail() {
     echo "FAIL: $*" >&2
     status=1
+}
+# A check that cannot run here: says why, and the script ends with 77, which CTest reports as
+# skipped, unless another check failed.
+skip() {
+    echo "skipped: $*"
+    skipped=1
+}
+qv_exit() {
+    if ((status == 0 && skipped)); then exit 77; fi
+    exit $status
 }
 
 # Waits for PID, a program of the script's, and takes it off $pids; returns its exit code.
