@@ -47,6 +47,10 @@ private:
     void Register();
     // Asks the watcher whether a host is registered; its answer, or its silence, comes later.
     void AskForHost();
+    // Asks the bus which process holds the watcher. GNOME Shell's AppIndicator extension shows
+    // the item's menu on a left click (activating it only on a double click), so there the
+    // menu gets an Open entry first, which does what a left click does elsewhere.
+    void AskWhoWatches(const QString& strOwner);
     // The bus's icon where a host shows it, XEmbed's otherwise.
     void Update();
     void ShowFallback();
