@@ -236,6 +236,7 @@ void CQtTray::OnWatcherOwner(const QString& strOwner) {
     m_bWatcherKnown = true;
     m_strWatcherOwner = strOwner;
     m_bRegistered = false;
+    m_bRegistering = false;
     m_bHost = false;
     m_bWatcherAnswers = false;
     ++m_nWatcherGeneration;
@@ -258,12 +259,15 @@ void CQtTray::Register() {
     call << QString::fromLatin1(CQtStatusItem::kItemPath);
     call.setAutoStartService(false);
     const unsigned nGeneration = m_nWatcherGeneration;
+    m_bRegistering = true;
     // A host that hangs only ever leaves this unanswered; the program goes on.
-    auto* pPending = new QDBusPendingCallWatcher(m_bus->asyncCall(call), &m_context);
+    auto* pPending =
+        new QDBusPendingCallWatcher(m_bus->asyncCall(call, kWatcherTimeoutMs), &m_context);
     QObject::connect(pPending, &QDBusPendingCallWatcher::finished, &m_context,
                      [this, nGeneration](QDBusPendingCallWatcher* pCall) {
                          pCall->deleteLater();
                          if (nGeneration != m_nWatcherGeneration) return;
+                         m_bRegistering = false;
                          m_bRegistered = !pCall->isError();
                          Update();
                      });
@@ -326,6 +330,10 @@ void CQtTray::ShowFallback() {
     // below): made only while there is none, or just after it answered us, so that a stalled
     // one cannot hold the program.
     if (!m_bTrayChosen && !m_strWatcherOwner.isEmpty() && !m_bWatcherAnswers) return;
+    // A watcher with a host that is still taking our item (GNOME Shell's looks at it first)
+    // is about to show it: an XEmbed icon meanwhile would stand beside it for a moment, in the
+    // same bar where the host docks XEmbed icons too.
+    if (m_bHost && m_bRegistering) return;
     m_bTrayChosen = true;
     m_pFallback = std::make_unique<QSystemTrayIcon>();
     QObject::connect(m_pFallback.get(), &QSystemTrayIcon::activated, &m_context,

@@ -81,6 +81,8 @@ private:
     unsigned m_nWatcherGeneration = 0;
     // The watcher took our item, and says a host is registered with it.
     bool m_bRegistered = false;
+    // Our item is offered and the watcher has not answered yet (within kWatcherTimeoutMs).
+    bool m_bRegistering = false;
     bool m_bHost = false;
     // The watcher answered our last question (a stalled one has not).
     bool m_bWatcherAnswers = false;
