@@ -10,6 +10,7 @@
 // shows nothing cannot take the icon from the XEmbed tray.
 
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -347,6 +348,23 @@ QList<int> IdsIn(const QVariant& items) {
     return ids;
 }
 
+// The labels of the item's menu, top down, as a host reads them.
+QStringList MenuLabels(CBus& bus, const QString& strTo) {
+    const QDBusMessage reply = bus.Connection().call(
+        Call(strTo, kMenuPath, kMenuInterface, "GetLayout", {0, -1, QStringList()}), QDBus::Block,
+        5000);
+    if (reply.type() != QDBusMessage::ReplyMessage) return {QStringLiteral("no layout")};
+    CMenuLayout layout;
+    reply.arguments().value(1).value<QDBusArgument>() >> layout;
+    QStringList labels;
+    for (const QVariant& child : layout.children) {
+        CMenuLayout entry;
+        child.value<QDBusArgument>() >> entry;
+        labels << entry.properties.value(QStringLiteral("label")).toString();
+    }
+    return labels;
+}
+
 // A watcher as any peer can make one: it holds the name, hosts nothing, and says of hosts what
 // the test tells it; or it says nothing at all.
 class CFakeWatcher : public QDBusVirtualObject {
@@ -410,6 +428,7 @@ private slots:
     void AnyPeerAnyCall();
     void RequestsDuringAProbeCountOnce();
     void WatcherWithoutHost();
+    void MenuFollowsTheWatchersProcess();
 
 private:
     // Waits until the host shows the item as the only icon of the program's, with the given
@@ -530,6 +549,10 @@ void CTestSni::StartedFirstClicksRestart() {
     tipArg >> strTipTitle >> strTipText;
     tipArg.endStructure();
     QCOMPARE(strTipTitle, QString("Quorvane"));
+    // Its menu, as the host reads it: the Open entry first only where a left click shows it.
+    QStringList labels{QStringLiteral("About Quorvane")};
+    if (tray.MenuOnLeftClick()) labels.prepend(QStringLiteral("Open Quorvane"));
+    QCOMPARE(MenuLabels(bus, item), labels);
 
     // Each tick changes the picture twice; none of the changes makes a bus connection.
     CSignalCount newIcons;
@@ -942,6 +965,49 @@ void CTestSni::WatcherWithoutHost() {
     // It goes: still docked.
     QVERIFY(watcher.Release());
     QVERIFY2(docked(true, 2000), qPrintable(program.Outcome()));
+    QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
+}
+
+void CTestSni::MenuFollowsTheWatchersProcess() {
+    CDesktop desktop;
+    QVERIFY(desktop.IsUp());
+    CBus bus(desktop.BusAddress());
+    QVERIFY(bus.IsConnected());
+    CFakeWatcher watcher(desktop.BusAddress());
+    QVERIFY(watcher.IsConnected() && watcher.Serve());
+    CProgram program("3\r\n0\r\n0\r\n127.0.0.1\r\n", desktop.Session());
+    QVERIFY(program.Started());
+    const QString to = ProgramOnBus(bus);
+    QVERIFY2(!to.isEmpty(), qPrintable(program.Outcome()));
+    CSignalCount layoutChanges;
+    QVERIFY(bus.Connection().connect(to, kMenuPath, kMenuInterface, "LayoutUpdated", &layoutChanges,
+                                     SLOT(OnSignal())));
+    const QStringList about{QStringLiteral("About Quorvane")};
+    const QStringList both{QStringLiteral("Open Quorvane"), QStringLiteral("About Quorvane")};
+    const auto menuBecomes = [&](const QStringList& labels) {
+        return CTrayHost::Until(5000, [&] { return MenuLabels(bus, to) == labels; });
+    };
+
+    // A watcher held by any other process: the menu as it was.
+    QVERIFY(watcher.Take());
+    QVERIFY(CTrayHost::Until(5000, [&] { return watcher.Registrations() == 1; }));
+    QTest::qWait(500);
+    QCOMPARE(MenuLabels(bus, to), about);
+    QCOMPARE(layoutChanges.m_nCount, 0);
+
+    // The watcher changes hands to GNOME Shell's process (this one, by that name): the Open
+    // entry comes first, announced to the host; and goes again when the watcher goes to
+    // another process (this one under its own name).
+    char szOwnName[16] = {};
+    QCOMPARE(::prctl(PR_GET_NAME, szOwnName), 0);
+    QCOMPARE(::prctl(PR_SET_NAME, "gnome-shell"), 0);
+    const bool bOpened = watcher.Release() && watcher.Take() && menuBecomes(both);
+    ::prctl(PR_SET_NAME, szOwnName);
+    QVERIFY2(bOpened, qPrintable(MenuLabels(bus, to).join(", ")));
+    QVERIFY(CTrayHost::Until(2000, [&] { return layoutChanges.m_nCount == 1; }));
+    QVERIFY(watcher.Release() && watcher.Take());
+    QVERIFY2(menuBecomes(about), qPrintable(MenuLabels(bus, to).join(", ")));
+    QVERIFY(CTrayHost::Until(2000, [&] { return layoutChanges.m_nCount == 2; }));
     QVERIFY2(program.EndCleanly(), qPrintable(program.Outcome()));
 }
 
