@@ -16,6 +16,8 @@ PACKAGES=(
     strace xvfb dbus-daemon nftables icewm trayer xdotool doctest-dev
     xfce4-panel xfconf lxqt-panel
     sway waybar grim qt6-wayland libwayland-dev libglib2.0-bin dbus-bin at-spi2-core
+    gnome-shell gnome-shell-extension-appindicator
+    plasma-workspace kwin-x11 plasma-desktop-data
     desktop-file-utils appstream libxml2-utils file man-db dpkg-dev fakeroot lintian
 )
 if [[ "$preset" == win32 ]]; then

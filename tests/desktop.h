@@ -4,11 +4,13 @@
 // it (windows, their properties, the tray pictures by their pixels) and to act on it as the
 // user (xdotool). Header-only, shared by the desktop tests.
 
+#include <signal.h>
 #include <xcb/xcb.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRect>
@@ -49,10 +51,12 @@ public:
         m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pConnection)).data->root;
 
         // The session's message bus, which every desktop has and Qt looks for. What it starts
-        // on demand (a panel's settings store) lives in this session's home too.
+        // on demand (a panel's settings store, Plasma's activity manager) lives in this
+        // session's home and on its display too.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const QString& setting : Home())
             env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        env.insert("DISPLAY", m_strDisplay);
         m_bus.setProcessEnvironment(env);
         m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address"});
         QByteArray address;
@@ -85,6 +89,7 @@ public:
     }
     ~CDesktop() {
         if (m_pConnection != nullptr) xcb_disconnect(m_pConnection);
+        EndBusServices();
         for (QProcess* process : {&m_wm, &m_bus, &m_server}) {
             if (process->state() == QProcess::NotRunning) continue;
             process->terminate();
@@ -176,11 +181,13 @@ public:
                    HasAtom(window, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_POPUP_MENU");
         });
     }
-    // A panel across the screen, by its program's class.
+    // A panel across the screen, by its program's class (not the desktop behind it, which
+    // some have too).
     xcb_window_t Panel(const QByteArray& windowClass, int nTimeoutMs) {
         return Wait(nTimeoutMs, [this, windowClass](xcb_window_t window, xcb_window_t) {
+            const QRect geometry = Geometry(window);
             return Property(window, "WM_CLASS").startsWith(windowClass) && IsViewable(window) &&
-                   Geometry(window).width() >= 500;
+                   geometry.width() >= 500 && geometry.height() <= 100;
         });
     }
 
@@ -212,6 +219,25 @@ public:
     }
     // What shows in an area of the screen, and where the icon is in it.
     CPictureCount CountOnScreen(const QRect& area) { return Count(m_root, area); }
+    // An area of the screen as it shows now.
+    QImage Screen(const QRect& area) {
+        QImage image(area.size(), QImage::Format_RGB32);
+        std::unique_ptr<xcb_get_image_reply_t, decltype(&std::free)> reply(
+            xcb_get_image_reply(
+                m_pConnection,
+                xcb_get_image(m_pConnection, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root,
+                              static_cast<int16_t>(area.x()), static_cast<int16_t>(area.y()),
+                              static_cast<uint16_t>(area.width()),
+                              static_cast<uint16_t>(area.height()), ~0u),
+                nullptr),
+            &std::free);
+        if (!reply || xcb_get_image_data_length(reply.get()) < area.width() * area.height() * 4)
+            return {};
+        const uint8_t* pixels = xcb_get_image_data(reply.get());
+        for (int y = 0; y < area.height(); ++y)
+            std::memcpy(image.scanLine(y), pixels + 4 * area.width() * y, 4 * area.width());
+        return image;
+    }
 
     // Real input, as the user's own.
     bool Xdotool(const QStringList& args) {
@@ -288,6 +314,28 @@ public:
     }
 
 private:
+    // Ends what the bus started on demand (a desktop's helpers) while it is there, and so is
+    // whatever reaps them: some outlive their bus. They are the processes left with this
+    // session's bus in their environment once the test's own have ended.
+    void EndBusServices() {
+        if (m_bus.state() != QProcess::Running) return;
+        const QByteArray setting = "DBUS_SESSION_BUS_ADDRESS=" + m_strBus.toLatin1();
+        const auto left = [&setting] {
+            std::vector<pid_t> pids;
+            for (const QString& strPid : QDir("/proc").entryList(QDir::Dirs)) {
+                QFile environment("/proc/" + strPid + "/environ");
+                if (strPid.toInt() > 0 && environment.open(QIODevice::ReadOnly) &&
+                    environment.readAll().split('\0').contains(setting))
+                    pids.push_back(static_cast<pid_t>(strPid.toInt()));
+            }
+            return pids;
+        };
+        for (const pid_t pid : left()) ::kill(pid, SIGTERM);
+        QElapsedTimer clock;
+        clock.start();
+        while (!left().empty() && clock.elapsed() < 3000) Sleep(50);
+        for (const pid_t pid : left()) ::kill(pid, SIGKILL);
+    }
     // The pixels of source, an area of drawable, counted; the area found is in screen
     // coordinates.
     CPictureCount Count(xcb_window_t drawable, const QRect& source) {

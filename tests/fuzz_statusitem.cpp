@@ -222,7 +222,10 @@ extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv) {
                      [](const QDBusConnection& connection) {
                          g_pSetup->pItem = std::make_unique<CQtStatusItem>(
                              connection, QStringLiteral("Quorvane"),
-                             QStringLiteral("About Quorvane"), [](CQtStatusItem::ERequest) {});
+                             QStringLiteral("Open Quorvane"), QStringLiteral("About Quorvane"),
+                             [](CQtStatusItem::ERequest) {});
+                         // The fuller menu, as GNOME Shell gets it.
+                         g_pSetup->pItem->SetOpenEntry(true);
                      });
     g_pSetup->pCaller = std::make_unique<QDBusConnection>(
         QDBusConnection::connectToPeer(g_pSetup->pServer->address(), QStringLiteral("fuzz")));

@@ -2,9 +2,13 @@
 // The tray pictures as a desktop test reads them from a host's pixels, shared by the X11 and
 // the Wayland desktop tests.
 
+#include <QImage>
+#include <QList>
+#include <QMap>
 #include <QPoint>
 #include <QRect>
 #include <QThread>
+#include <cstdlib>
 
 inline void Sleep(int nMs) { QThread::msleep(static_cast<unsigned long>(nMs)); }
 
@@ -54,3 +58,53 @@ private:
     QRect m_area;
 };
 
+// The entries of a menu that came up between two looks at the same area, top down, in the
+// area's coordinates: the bands of rows where text stands out from the menu's own colour,
+// within what changed. What changes in ignore (the icon, its button) is not the menu.
+inline QList<QRect> MenuEntries(const QImage& before, const QImage& after, const QRect& ignore) {
+    if (before.isNull() || before.size() != after.size()) return {};
+    QRect menu;
+    QMap<QRgb, int> colours;
+    for (int y = 0; y < after.height(); ++y) {
+        for (int x = 0; x < after.width(); ++x) {
+            if (ignore.contains(x, y) || after.pixel(x, y) == before.pixel(x, y)) continue;
+            menu |= QRect(x, y, 1, 1);
+            ++colours[after.pixel(x, y)];
+        }
+    }
+    if (menu.width() < 40 || menu.height() < 10) return {};
+    // Its colour: the commonest of what changed.
+    QRgb background = 0;
+    int nMost = 0;
+    for (auto it = colours.cbegin(); it != colours.cend(); ++it) {
+        if (it.value() > nMost) {
+            nMost = it.value();
+            background = it.key();
+        }
+    }
+    const auto isText = [&](QRgb pixel) {
+        return std::abs(qRed(pixel) - qRed(background)) +
+                   std::abs(qGreen(pixel) - qGreen(background)) +
+                   std::abs(qBlue(pixel) - qBlue(background)) >
+               150;
+    };
+    // A row of text has a few such pixels; a border or a separator line spans the menu.
+    QList<QRect> entries;
+    int nTop = -1, nLast = -1;
+    for (int y = menu.top(); y <= menu.bottom() + 1; ++y) {
+        int nText = 0;
+        for (int x = menu.left(); y <= menu.bottom() && x <= menu.right(); ++x)
+            nText += isText(after.pixel(x, y));
+        const bool bText = nText >= 2 && nText < menu.width() * 3 / 4;
+        if (bText) {
+            if (nTop < 0) nTop = y;
+            nLast = y;
+        } else if (nTop >= 0 && (y - nLast > 2 || y > menu.bottom())) {
+            // Taller than a stray line: text.
+            if (nLast - nTop >= 4)
+                entries << QRect(menu.left(), nTop, menu.width(), nLast - nTop + 1);
+            nTop = -1;
+        }
+    }
+    return entries;
+}

@@ -26,15 +26,16 @@ constexpr char kMenuPath[] = "/MenuBar";
 // What panels of 16 to 48 pixels ask for; a host scales the nearest.
 constexpr int kPixmapSizes[] = {16, 22, 24, 32, 48};
 constexpr int kRootId = 0;
-constexpr int kEntryId = 1;
-// The menu's ids are 0 to kEntryCount - 1.
-constexpr int kEntryCount = 2;
+constexpr int kAboutId = 1;
+// Above the About entry when shown, with an id of its own: a host that has the menu without it
+// keeps the ids it knows.
+constexpr int kOpenId = 2;
+// The menu's ids are 0 to kEntryCount - 1, the Open entry's only while it is shown.
+constexpr int kEntryCount = 3;
 // The property names a host asks for are a handful; the rest of a longer list is not read.
 constexpr int kMaxNamesRead = 64;
 // Unknown ids are named back at most this many times, each once.
 constexpr int kMaxIdErrors = 16;
-// The menu never changes, so its layout keeps its first revision.
-constexpr uint kLayoutRevision = 1;
 
 CSniPixmaps PixmapsOf(const QIcon& icon) {
     CSniPixmaps pixmaps;
@@ -56,8 +57,6 @@ CSniPixmaps PixmapsOf(const QIcon& icon) {
     }
     return pixmaps;
 }
-
-bool IsEntry(int nId) { return nId >= 0 && nId < kEntryCount; }
 
 // The properties asked for out of all of them; none asked for means all. Reads no further than
 // it must: until every one is found, or kMaxNamesRead names.
@@ -109,11 +108,12 @@ public:
 };
 
 class CItemAdaptor;
+class CMenuAdaptor;
 
 class CQtStatusItem::CImpl {
 public:
-    CImpl(const QDBusConnection& connection, const QString& strId, const QString& strMenuLabel,
-          std::function<void(ERequest)> onRequest);
+    CImpl(const QDBusConnection& connection, const QString& strId, const QString& strOpenLabel,
+          const QString& strAboutLabel, std::function<void(ERequest)> onRequest);
     ~CImpl();
 
     // Hands a request on from the event loop, once the host's call has had its reply. A burst
@@ -131,17 +131,28 @@ public:
             Qt::QueuedConnection);
     }
 
+    bool IsEntry(int nId) const {
+        return nId == kRootId || nId == kAboutId || (nId == kOpenId && m_bOpenEntry);
+    }
+    // The root's children, top down.
+    QList<int> Entries() const {
+        if (m_bOpenEntry) return {kOpenId, kAboutId};
+        return {kAboutId};
+    }
+    // dbusmenu has no property for a default entry (Qt's own menus export none either, and no
+    // host here marks one): the Open entry is the default by being first.
     QVariantMap EntryProperties(int nId) const {
         if (nId == kRootId)
             return {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
-        return {{QStringLiteral("label"), m_strMenuLabel},
+        return {{QStringLiteral("label"), nId == kOpenId ? m_strOpenLabel : m_strAboutLabel},
                 {QStringLiteral("enabled"), true},
                 {QStringLiteral("visible"), true}};
     }
 
     QDBusConnection m_connection;
     const QString m_strId;
-    const QString m_strMenuLabel;
+    const QString m_strOpenLabel;
+    const QString m_strAboutLabel;
     std::function<void(ERequest)> m_onRequest;
     CSniPixmaps m_pixmaps;
     // The pictures' pixels as sent, by the icon they were drawn from: a tick shows two.
@@ -149,12 +160,16 @@ public:
     QString m_strTip;
     bool m_bActive = true;
     bool m_bExported = false;
+    bool m_bOpenEntry = false;
+    // Counts the menu's changes, as its layout's revision.
+    uint m_nRevision = 1;
     // The requests handed on and not yet heard, one bit each.
     unsigned m_nPending = 0;
     // The objects at the two paths; each carries its adaptor.
     CBusObject m_itemObject;
     CBusObject m_menuObject;
     CItemAdaptor* m_pItem = nullptr;
+    CMenuAdaptor* m_pMenu = nullptr;
 };
 
 // org.kde.StatusNotifierItem at kItemPath.
@@ -223,7 +238,7 @@ private:
     CQtStatusItem::CImpl& m_impl;
 };
 
-// com.canonical.dbusmenu at kMenuPath: the root and its one entry. Every list a caller sends is
+// com.canonical.dbusmenu at kMenuPath: the root and its entries. Every list a caller sends is
 // read only as far as the menu's own ids and names go, and each id is answered once.
 class CMenuAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
@@ -245,20 +260,21 @@ public:
 public Q_SLOTS:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    CMenuLayout& layout) {
-        if (!Known(parentId)) return kLayoutRevision;
+        if (!Known(parentId)) return m_impl.m_nRevision;
         layout = {parentId, Only(m_impl.EntryProperties(parentId), propertyNames), {}};
         if (parentId == kRootId && recursionDepth != 0) {
-            layout.children << QVariant::fromValue(
-                CMenuLayout{kEntryId, Only(m_impl.EntryProperties(kEntryId), propertyNames), {}});
+            for (int nId : m_impl.Entries())
+                layout.children << QVariant::fromValue(
+                    CMenuLayout{nId, Only(m_impl.EntryProperties(nId), propertyNames), {}});
         }
-        return kLayoutRevision;
+        return m_impl.m_nRevision;
     }
     QList<CMenuItemProperties> GetGroupProperties(const QList<int>& ids,
                                                   const QStringList& propertyNames) {
         bool bAsked[kEntryCount] = {};
         int nLeft = kEntryCount;
         for (auto it = ids.cbegin(); it != ids.cend() && nLeft > 0; ++it) {
-            if (IsEntry(*it) && !bAsked[*it]) {
+            if (m_impl.IsEntry(*it) && !bAsked[*it]) {
                 bAsked[*it] = true;
                 --nLeft;
             }
@@ -283,28 +299,33 @@ public Q_SLOTS:
     }
     void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
         if (!Known(id)) return;
-        if (id == kEntryId && eventId == QLatin1String("clicked"))
-            m_impl.Request(CQtStatusItem::ERequest::MenuEntry);
+        if (eventId != QLatin1String("clicked")) return;
+        if (id == kAboutId) m_impl.Request(CQtStatusItem::ERequest::AboutEntry);
+        if (id == kOpenId) m_impl.Request(CQtStatusItem::ERequest::OpenEntry);
     }
     QList<int> EventGroup(const QList<CMenuEvent>& events) {
         QList<int> idErrors;
         bool bAnyKnown = false;
-        bool bClicked = false;
+        bool bAboutClicked = false;
+        bool bOpenClicked = false;
         for (const CMenuEvent& event : events) {
-            if (!IsEntry(event.nId)) {
+            if (!m_impl.IsEntry(event.nId)) {
                 AddIdError(idErrors, event.nId);
                 continue;
             }
             bAnyKnown = true;
-            bClicked |= event.nId == kEntryId && event.strEvent == QLatin1String("clicked");
+            const bool bClicked = event.strEvent == QLatin1String("clicked");
+            bAboutClicked |= bClicked && event.nId == kAboutId;
+            bOpenClicked |= bClicked && event.nId == kOpenId;
         }
         if (!events.isEmpty() && !bAnyKnown) {
             m_object.Refuse(QDBusError::InvalidArgs,
                             QStringLiteral("no menu entry among the events"));
             return {};
         }
-        // However many clicks it holds, the entry was chosen once.
-        if (bClicked) m_impl.Request(CQtStatusItem::ERequest::MenuEntry);
+        // However many clicks it holds, each entry was chosen once.
+        if (bOpenClicked) m_impl.Request(CQtStatusItem::ERequest::OpenEntry);
+        if (bAboutClicked) m_impl.Request(CQtStatusItem::ERequest::AboutEntry);
         return idErrors;
     }
     // Nothing to bring up to date before the menu opens.
@@ -314,7 +335,7 @@ public Q_SLOTS:
     }
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
         for (int nId : ids) {
-            if (!IsEntry(nId)) AddIdError(idErrors, nId);
+            if (!m_impl.IsEntry(nId)) AddIdError(idErrors, nId);
             if (idErrors.size() == kMaxIdErrors) break;
         }
         return {};
@@ -328,7 +349,7 @@ Q_SIGNALS:
 
 private:
     bool Known(int nId) {
-        if (IsEntry(nId)) return true;
+        if (m_impl.IsEntry(nId)) return true;
         m_object.Refuse(QDBusError::InvalidArgs, QStringLiteral("no menu entry %1").arg(nId));
         return false;
     }
@@ -338,14 +359,16 @@ private:
 };
 
 CQtStatusItem::CImpl::CImpl(const QDBusConnection& connection, const QString& strId,
-                            const QString& strMenuLabel, std::function<void(ERequest)> onRequest)
+                            const QString& strOpenLabel, const QString& strAboutLabel,
+                            std::function<void(ERequest)> onRequest)
     : m_connection(connection),
       m_strId(strId),
-      m_strMenuLabel(strMenuLabel),
+      m_strOpenLabel(strOpenLabel),
+      m_strAboutLabel(strAboutLabel),
       m_onRequest(std::move(onRequest)) {
     RegisterBusTypes();
     m_pItem = new CItemAdaptor(&m_itemObject, *this);
-    new CMenuAdaptor(&m_menuObject, *this);
+    m_pMenu = new CMenuAdaptor(&m_menuObject, *this);
     m_bExported = m_connection.registerObject(QString::fromLatin1(kItemPath), &m_itemObject,
                                               QDBusConnection::ExportAdaptors) &&
                   m_connection.registerObject(QString::fromLatin1(kMenuPath), &m_menuObject,
@@ -358,8 +381,10 @@ CQtStatusItem::CImpl::~CImpl() {
 }
 
 CQtStatusItem::CQtStatusItem(const QDBusConnection& connection, const QString& strId,
-                             const QString& strMenuLabel, std::function<void(ERequest)> onRequest)
-    : m_pImpl(std::make_unique<CImpl>(connection, strId, strMenuLabel, std::move(onRequest))) {}
+                             const QString& strOpenLabel, const QString& strAboutLabel,
+                             std::function<void(ERequest)> onRequest)
+    : m_pImpl(std::make_unique<CImpl>(connection, strId, strOpenLabel, strAboutLabel,
+                                      std::move(onRequest))) {}
 
 CQtStatusItem::~CQtStatusItem() = default;
 
@@ -385,6 +410,12 @@ void CQtStatusItem::SetActive(bool bActive) {
     if (bActive == m_pImpl->m_bActive) return;
     m_pImpl->m_bActive = bActive;
     emit m_pImpl->m_pItem->NewStatus(m_pImpl->m_pItem->Status());
+}
+
+void CQtStatusItem::SetOpenEntry(bool bShown) {
+    if (bShown == m_pImpl->m_bOpenEntry) return;
+    m_pImpl->m_bOpenEntry = bShown;
+    emit m_pImpl->m_pMenu->LayoutUpdated(++m_pImpl->m_nRevision, kRootId);
 }
 
 #include "qtstatusitem.moc"

@@ -1,7 +1,9 @@
 #pragma once
 // The notification icon as a tray host on the session bus sees it: a StatusNotifierItem (the
-// picture, the tip, the clicks) with a menu of one entry (com.canonical.dbusmenu). Xfce, LXQt,
-// Plasma, waybar and GNOME's AppIndicator extension read these. Every request of the host is
+// picture, the tip, the clicks) with its menu (com.canonical.dbusmenu): the About entry, and
+// before it an Open entry for hosts that show the menu on a left click, where the user has no
+// other way to the dialog. Xfce, LXQt, Plasma, waybar and GNOME's AppIndicator extension read
+// these. Every request of the host is
 // answered at once from what is kept here; nothing here ever waits for the host.
 
 #include <QDBusConnection>
@@ -13,13 +15,15 @@
 class CQtStatusItem {
 public:
     // What the host asks for on the user's behalf.
-    enum class ERequest { Activate, SecondaryActivate, ContextMenu, MenuEntry };
+    enum class ERequest { Activate, SecondaryActivate, ContextMenu, OpenEntry, AboutEntry };
 
     // Exports the item at kItemPath and its menu on connection. strId names the program to
-    // the host, strMenuLabel is the menu's one entry. onRequest hears of a request only after
-    // the host has had its reply, from the event loop: a box it opens never holds a reply.
+    // the host; strOpenLabel and strAboutLabel are the menu's entries, the first one hidden
+    // until SetOpenEntry. onRequest hears of a request only after the host has had its reply,
+    // from the event loop: a box it opens never holds a reply.
     CQtStatusItem(const QDBusConnection& connection, const QString& strId,
-                  const QString& strMenuLabel, std::function<void(ERequest)> onRequest);
+                  const QString& strOpenLabel, const QString& strAboutLabel,
+                  std::function<void(ERequest)> onRequest);
     ~CQtStatusItem();
     CQtStatusItem(const CQtStatusItem&) = delete;
     CQtStatusItem& operator=(const CQtStatusItem&) = delete;
@@ -34,6 +38,8 @@ public:
     void SetToolTip(const QString& strText);
     // Active is shown, Passive hidden.
     void SetActive(bool bActive);
+    // Shows or hides the Open entry, at the top of the menu; the host hears of the change.
+    void SetOpenEntry(bool bShown);
 
     // The object path a watcher is given to register the item.
     static constexpr char kItemPath[] = "/StatusNotifierItem";

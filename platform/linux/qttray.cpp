@@ -6,6 +6,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QFile>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -17,6 +18,7 @@
 #include "framework/linux/qtbackend.h"
 #include "framework/wnd.h"
 #include "platform/linux/qtstatusitem.h"
+#include "res/resource.h"
 #include "res/resources.h"
 
 namespace {
@@ -33,6 +35,23 @@ const void* KindOf(UINT nMouse) {
 }
 
 bool OnX11() { return QGuiApplication::platformName() == QLatin1String("xcb"); }
+
+// Whether the process with that id is GNOME Shell, whose AppIndicator extension holds the
+// watcher there; unknown when the process cannot be seen (another PID namespace, say). Its
+// name is the kernel's, at most 15 bytes: no peer can make this read grow.
+std::optional<bool> IsShellProcess(uint nPid) {
+    if (nPid == 0) return std::nullopt;
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(nPid));
+    if (!comm.open(QIODevice::ReadOnly)) return std::nullopt;
+    return comm.read(64).trimmed() == "gnome-shell";
+}
+
+// The session says it is GNOME's.
+bool OnGnomeDesktop() {
+    return qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+        .split(QLatin1Char(':'))
+        .contains(QLatin1String("GNOME"));
+}
 
 // Asks the bus daemon itself, which always answers at once; never the host.
 QDBusMessage BusCall(const char* pszMethod) {
@@ -141,17 +160,18 @@ void CQtTray::Start() {
     m_bus = QDBusConnection::sessionBus();
     if (m_bus->isConnected()) {
         m_pItem = std::make_unique<CQtStatusItem>(
-            *m_bus, QtString(m_strAppName), QtString(AboutBoxTemplate().pszCaption),
-            [this](CQtStatusItem::ERequest request) {
+            *m_bus, QtString(m_strAppName), QtString(LoadResString(IDS_TRAY_OPEN)),
+            QtString(AboutBoxTemplate().pszCaption), [this](CQtStatusItem::ERequest request) {
                 switch (request) {
                     case CQtStatusItem::ERequest::Activate:
+                    case CQtStatusItem::ERequest::OpenEntry:
                         Deliver(WM_LBUTTONDOWN);
                         break;
                     case CQtStatusItem::ERequest::SecondaryActivate:
                         Deliver(WM_MBUTTONDOWN);
                         break;
                     case CQtStatusItem::ERequest::ContextMenu:
-                    case CQtStatusItem::ERequest::MenuEntry:
+                    case CQtStatusItem::ERequest::AboutEntry:
                         Deliver(WM_RBUTTONDOWN);
                         break;
                 }
@@ -216,13 +236,16 @@ void CQtTray::OnWatcherOwner(const QString& strOwner) {
     m_bWatcherKnown = true;
     m_strWatcherOwner = strOwner;
     m_bRegistered = false;
+    m_bRegistering = false;
     m_bHost = false;
     m_bWatcherAnswers = false;
     ++m_nWatcherGeneration;
+    if (m_pItem) m_pItem->SetOpenEntry(false);
     if (!strOwner.isEmpty()) {
         // The item is offered at once; it replaces the XEmbed icon once a host shows it.
         Register();
         AskForHost();
+        AskWhoWatches(strOwner);
     }
     Update();
     if (bFirst) SayIfNowhere();
@@ -236,12 +259,15 @@ void CQtTray::Register() {
     call << QString::fromLatin1(CQtStatusItem::kItemPath);
     call.setAutoStartService(false);
     const unsigned nGeneration = m_nWatcherGeneration;
+    m_bRegistering = true;
     // A host that hangs only ever leaves this unanswered; the program goes on.
-    auto* pPending = new QDBusPendingCallWatcher(m_bus->asyncCall(call), &m_context);
+    auto* pPending =
+        new QDBusPendingCallWatcher(m_bus->asyncCall(call, kWatcherTimeoutMs), &m_context);
     QObject::connect(pPending, &QDBusPendingCallWatcher::finished, &m_context,
                      [this, nGeneration](QDBusPendingCallWatcher* pCall) {
                          pCall->deleteLater();
                          if (nGeneration != m_nWatcherGeneration) return;
+                         m_bRegistering = false;
                          m_bRegistered = !pCall->isError();
                          Update();
                      });
@@ -271,6 +297,23 @@ void CQtTray::AskForHost() {
         });
 }
 
+void CQtTray::AskWhoWatches(const QString& strOwner) {
+    if (!m_pItem) return;
+    QDBusMessage ask = BusCall("GetConnectionUnixProcessID");
+    ask << strOwner;
+    const unsigned nGeneration = m_nWatcherGeneration;
+    auto* pPending = new QDBusPendingCallWatcher(m_bus->asyncCall(ask), &m_context);
+    QObject::connect(pPending, &QDBusPendingCallWatcher::finished, &m_context,
+                     [this, nGeneration](QDBusPendingCallWatcher* pCall) {
+                         pCall->deleteLater();
+                         if (nGeneration != m_nWatcherGeneration || !m_pItem) return;
+                         const QDBusPendingReply<uint> reply = *pCall;
+                         const std::optional<bool> bShell =
+                             reply.isValid() ? IsShellProcess(reply.value()) : std::nullopt;
+                         m_pItem->SetOpenEntry(bShell.value_or(OnGnomeDesktop()));
+                     });
+}
+
 void CQtTray::Update() {
     if (!m_bWatcherKnown) return;
     // Desktops that host both prefer the item, and so do we: one icon, not two.
@@ -287,6 +330,10 @@ void CQtTray::ShowFallback() {
     // below): made only while there is none, or just after it answered us, so that a stalled
     // one cannot hold the program.
     if (!m_bTrayChosen && !m_strWatcherOwner.isEmpty() && !m_bWatcherAnswers) return;
+    // A watcher with a host that is still taking our item (GNOME Shell's looks at it first)
+    // is about to show it: an XEmbed icon meanwhile would stand beside it for a moment, in the
+    // same bar where the host docks XEmbed icons too.
+    if (m_bHost && m_bRegistering) return;
     m_bTrayChosen = true;
     m_pFallback = std::make_unique<QSystemTrayIcon>();
     QObject::connect(m_pFallback.get(), &QSystemTrayIcon::activated, &m_context,

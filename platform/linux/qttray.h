@@ -47,6 +47,10 @@ private:
     void Register();
     // Asks the watcher whether a host is registered; its answer, or its silence, comes later.
     void AskForHost();
+    // Asks the bus which process holds the watcher. GNOME Shell's AppIndicator extension shows
+    // the item's menu on a left click (activating it only on a double click), so there the
+    // menu gets an Open entry first, which does what a left click does elsewhere.
+    void AskWhoWatches(const QString& strOwner);
     // The bus's icon where a host shows it, XEmbed's otherwise.
     void Update();
     void ShowFallback();
@@ -77,6 +81,8 @@ private:
     unsigned m_nWatcherGeneration = 0;
     // The watcher took our item, and says a host is registered with it.
     bool m_bRegistered = false;
+    // Our item is offered and the watcher has not answered yet (within kWatcherTimeoutMs).
+    bool m_bRegistering = false;
     bool m_bHost = false;
     // The watcher answered our last question (a stalled one has not).
     bool m_bWatcherAnswers = false;
