@@ -40,7 +40,8 @@ start() {
         >"$tmp/$name.log" 2>&1) &
     pid=$!
     drive --exe "quorvane-$name.exe" wait && return 0
-    fail "$name: its dialog never appeared $(head -c 300 "$tmp/$name.log")"
+    fail "$name: its dialog never appeared (the driver's exit code $?)" \
+        "$(qv_program_state "$name" "$pid")"
     stop "$name"
     return 1
 }
