@@ -40,7 +40,8 @@ start() {
         >"$tmp/$name.log" 2>&1) &
     pid=$!
     drive --exe "quorvane-$name.exe" wait && return 0
-    fail "$name: its dialog never appeared $(head -c 300 "$tmp/$name.log")"
+    fail "$name: its dialog never appeared (the driver's exit code $?)" \
+        "$(qv_program_state "$name" "$pid")"
     stop "$name"
     return 1
 }
@@ -71,15 +72,13 @@ stop() {
 # Opens the dialog, checks it shows the delay the list file gave, and clicks OK with
 # another one (posts the click when a box is to follow, which holds the click till it closes).
 load_and_save() {
-    local name=$1 exe=quorvane-$1.exe click=${2:-click} delay
-    drive --exe "$exe" tray-click && drive --exe "$exe" wait-visible ||
-        { fail "$name: a tray click did not show the dialog"; return 1; }
-    for _ in $(seq 10); do
-        delay=$(drive --exe "$exe" get-text 1000 | tr -d '\r')
-        [[ "$delay" == 3600 ]] && break
-        sleep 0.1
-    done
-    [[ "$delay" == 3600 ]] || fail "$name: the dialog shows delay '$delay': the list was not loaded"
+    local name=$1 exe=quorvane-$1.exe click=${2:-click}
+    if ! drive --exe "$exe" tray-click || ! drive --exe "$exe" wait-visible; then
+        fail "$name: a tray click did not show the dialog $(qv_program_state "$name" "$pid")"
+        return 1
+    fi
+    drive --exe "$exe" wait-text 1000 3600 ||
+        fail "$name: the dialog does not show the list's delay: the list was not loaded"
     drive --exe "$exe" set-text 1000 3599 && drive --exe "$exe" "$click" 1 && return 0
     fail "$name: could not click OK; a box says:" \
         "'$(drive --exe "$exe" --caption "quorvane-$name" get-text 65535 2>&1 | tr -d '\r')'"

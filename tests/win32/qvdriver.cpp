@@ -10,6 +10,7 @@
 //     visible           exit code 0 when shown, 1 when hidden
 //     set-text ID TEXT  the control's text, as typing it would leave it
 //     get-text ID       prints the control's text
+//     wait-text ID TEXT until the control shows TEXT (the program has put its value there)
 //     focus             prints the id of the control that has the focus
 //     selection ID      prints where the edit's selection starts and ends, and its text's length
 //     click ID          a mouse click on the button (only while the dialog is shown)
@@ -133,23 +134,29 @@ HWND FindControl(HWND hwnd, const std::string& strText, bool bWhole) {
 // The caption, or with a final '*' what it begins with (a wizard names its page after it).
 bool CaptionIs(HWND hwnd) {
     const size_t nLength = std::strlen(g_pszCaption);
-    if (nLength == 0 || g_pszCaption[nLength - 1] != '*')
-        return true;  // FindWindowEx compared the whole caption
     char szCaption[256] = "";
+    if (nLength == 0 || g_pszCaption[nLength - 1] != '*') {
+        // Another program's caption is read without a message, so this cannot block.
+        GetWindowTextA(hwnd, szCaption, sizeof szCaption);
+        return _stricmp(szCaption, g_pszCaption) == 0;
+    }
     DWORD_PTR dwResult = 0;
     return Send(hwnd, WM_GETTEXT, sizeof szCaption, reinterpret_cast<LPARAM>(szCaption),
                 dwResult) &&
            std::strncmp(szCaption, g_pszCaption, nLength - 1) == 0;
 }
 
+// From one list of the windows: a search that goes on from the window found last
+// (FindWindowEx) finds nothing more once that one is gone (a program ending meanwhile), and
+// would miss every window behind it.
 std::vector<HWND> FindDialogs(const char* pszImage) {
+    std::vector<HWND> windows;
+    EnumWindows(AddChild, reinterpret_cast<LPARAM>(&windows));
     std::vector<HWND> found;
-    const size_t nLength = std::strlen(g_pszCaption);
-    const char* pszCaption =
-        nLength > 0 && g_pszCaption[nLength - 1] == '*' ? nullptr : g_pszCaption;
-    for (HWND hwnd = nullptr;
-         (hwnd = FindWindowExA(nullptr, hwnd, kDialogClass, pszCaption)) != nullptr;) {
-        if (!CaptionIs(hwnd)) continue;
+    for (HWND hwnd : windows) {
+        char szClass[16] = "";
+        GetClassNameA(hwnd, szClass, sizeof szClass);
+        if (std::strcmp(szClass, kDialogClass) != 0 || !CaptionIs(hwnd)) continue;
         if (pszImage != nullptr && !ImageIs(hwnd, pszImage)) continue;
         if (g_pszText != nullptr && FindControl(hwnd, g_pszText, false) == nullptr) continue;
         found.push_back(hwnd);
@@ -179,13 +186,43 @@ bool ParseId(const char* pszText, int& nId) {
     return true;
 }
 
-int WaitShown(HWND hwnd, bool bShown) {
-    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kWaitMs; Sleep(kPollMs)) {
-        if (!IsWindow(hwnd)) return Fail("the dialog was destroyed");
-        if ((IsWindowVisible(hwnd) != FALSE) == bShown) return 0;
+// Why the dialog did not come: its program ended (and how), or it does not answer (stuck in
+// a call), or it answers and left the dialog as it was.
+std::string WhyNot(HWND hwnd, HANDLE hProcess) {
+    DWORD dwCode = 0;
+    if (hProcess != nullptr && WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(hProcess, &dwCode)) {
+        char szCode[16];
+        std::snprintf(szCode, sizeof szCode, "%#lx", static_cast<unsigned long>(dwCode));
+        return std::string(": the program ended with exit code ") + szCode;
     }
-    return Fail(std::string("the dialog is still ") + (bShown ? "hidden" : "shown") + " after " +
-                std::to_string(kWaitMs / 1000) + " s");
+    if (!IsWindow(hwnd)) return " (its program still runs)";
+    DWORD_PTR dwResult = 0;
+    return SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &dwResult)
+               ? " (the program answers)"
+               : " (the program does not answer)";
+}
+
+int WaitShown(HWND hwnd, bool bShown) {
+    DWORD dwProcess = 0;
+    GetWindowThreadProcessId(hwnd, &dwProcess);
+    HANDLE hProcess =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, dwProcess);
+    std::string strWhy;
+    for (const DWORD dwStart = GetTickCount();; Sleep(kPollMs)) {
+        if (!IsWindow(hwnd)) {
+            strWhy = "the dialog is gone" + WhyNot(hwnd, hProcess);
+            break;
+        }
+        if ((IsWindowVisible(hwnd) != FALSE) == bShown) break;
+        if (GetTickCount() - dwStart >= kWaitMs) {
+            strWhy = std::string("the dialog is still ") + (bShown ? "hidden" : "shown") +
+                     " after " + std::to_string(kWaitMs / 1000) + " s" + WhyNot(hwnd, hProcess);
+            break;
+        }
+    }
+    if (hProcess != nullptr) CloseHandle(hProcess);
+    return strWhy.empty() ? 0 : Fail(strWhy);
 }
 
 int ClickButton(HWND hwnd, HWND hwndButton, const std::string& strName) {
@@ -216,6 +253,24 @@ int WaitEnabled(HWND hwnd, int nId) {
             return 0;
     }
     return Fail("control " + std::to_string(nId) + " is still missing, hidden or disabled after " +
+                std::to_string(kWaitMs / 1000) + " s");
+}
+
+int WaitText(HWND hwnd, int nId, const std::string& strWant) {
+    std::string strSeen = "(none)";
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kWaitMs; Sleep(kPollMs)) {
+        if (!IsWindow(hwnd)) return Fail("the dialog was destroyed");
+        char szText[1024] = "";
+        DWORD_PTR dwResult = 0;
+        HWND hwndControl = GetDlgItem(hwnd, nId);
+        if (hwndControl == nullptr) return Fail("no control " + std::to_string(nId));
+        if (!Send(hwndControl, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText),
+                  dwResult))
+            continue;
+        strSeen = "'" + std::string(szText) + "'";
+        if (strSeen == "'" + strWant + "'") return 0;
+    }
+    return Fail("control " + std::to_string(nId) + " still shows " + strSeen + " after " +
                 std::to_string(kWaitMs / 1000) + " s");
 }
 
@@ -432,7 +487,7 @@ int Usage() {
     return Fail(
         "usage: qvdriver [--exe NAME] [--caption TEXT] [--timeout MS] wait | tray-click | "
         "wait-visible | wait-hidden | visible | set-text ID TEXT | get-text ID | focus | "
-        "selection ID | click ID | post-click ID | tray-post | post-close | "
+        "wait-text ID TEXT | selection ID | click ID | post-click ID | tray-post | post-close | "
         "answer null|query-end-session | repaint | shortcut FILE | controls | wait-gone | "
         "wait-enabled ID | click-text TEXT | fits TEXT | default-button");
 }
@@ -539,6 +594,10 @@ int main(int argc, char** argv) {
     if (strAction == "wait-enabled" && nArgs == 1) {
         if (!ParseId(argv[nArg], nId)) return Fail(std::string("not a control id: ") + argv[nArg]);
         return WaitEnabled(hwnd, nId);
+    }
+    if (strAction == "wait-text" && nArgs == 2) {
+        if (!ParseId(argv[nArg], nId)) return Fail(std::string("not a control id: ") + argv[nArg]);
+        return WaitText(hwnd, nId, argv[nArg + 1]);
     }
     if (strAction == "focus" && nArgs == 0) {
         GUITHREADINFO info{};

@@ -80,3 +80,11 @@ ends_with_zero() {
     fail "$name: exit code $code after $what, not 0 $(head -c 500 "$tmp/$name.log" 2>/dev/null)"
     return 1
 }
+
+# What a failed step shows of program NAME (process PID): whether it still runs, and the end of
+# its log, $tmp/NAME.log, where Wine reports a crash.
+qv_program_state() {
+    local name=$1 pid=$2 state=ended
+    if kill -0 "$pid" 2>/dev/null; then state="still running"; fi
+    echo "(the program: $state; its log: '$(tail -c 300 "$tmp/$name.log" 2>/dev/null | tr '\n' ' ')')"
+}
