@@ -18,11 +18,10 @@ CWin32Platform::~CWin32Platform() {
     if (m_bSocketsStarted) m_pfnWSACleanup();
     if (m_hWinsock != nullptr) ::FreeLibrary(m_hWinsock);
     if (m_hIdn != nullptr) ::FreeLibrary(m_hIdn);
-    if (m_hSound != nullptr) {
-        // A clip still playing runs the library's code.
-        m_pfnPlaySound(nullptr, nullptr, 0);
-        ::FreeLibrary(m_hSound);
-    }
+    // The clip is stopped, but the sound library stays loaded: stopping only asks its playing
+    // thread to end, and unloading the code that thread still runs crashed the process now and
+    // then (a page fault on execute access, seen under load). The system takes it back at exit.
+    if (m_hSound != nullptr) m_pfnPlaySound(nullptr, nullptr, 0);
 }
 
 CString CWin32Platform::GetAppName() const {
