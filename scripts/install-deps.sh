@@ -2,10 +2,12 @@
 # Usage: scripts/install-deps.sh [PRESET]
 # Installs the Debian 12 packages Quorvane needs to build, test and benchmark; for the win32
 # preset also the MinGW-w64 cross compiler and 32-bit Wine (which needs the i386
-# architecture), for the win64 one their 64-bit counterparts. Only missing packages are
-# installed, so a second run is silent and touches nothing.
+# architecture), and where the kernel runs no 32-bit code, the emulator that runs it instead
+# (see scripts/i386-emulation.sh); for the win64 one their 64-bit counterparts. Only missing
+# packages are installed, so a second run is silent and touches nothing.
 set -euo pipefail
 preset=${1:-}
+source "$(dirname "$(readlink -f "$0")")/i386-emulation.sh"
 
 # The one list of build/test dependencies; keep it here so it is easy to audit.
 PACKAGES=(
@@ -21,7 +23,8 @@ PACKAGES=(
     desktop-file-utils appstream libxml2-utils file man-db dpkg-dev fakeroot lintian
 )
 if [[ "$preset" == win32 ]]; then
-    PACKAGES+=(g++-mingw-w64-i686 wine wine32:i386 nsis)
+    # wine32 only suggests its preloader, which 32-bit Wine needs under the emulator.
+    PACKAGES+=(g++-mingw-w64-i686 wine wine32:i386 wine32-preloader:i386 nsis)
 elif [[ "$preset" == win64 ]]; then
     PACKAGES+=(g++-mingw-w64-x86-64 wine wine64)
 fi
@@ -32,13 +35,65 @@ is_installed() {
     dpkg-query -W -f='${db:Status-Status}\n' "$1" 2>/dev/null | grep -qx 'installed'
 }
 
+# The win32 preset's emulator where the kernel runs no i386 code: qemu-i386 10.x, the static
+# binary of bookworm-backports' qemu-user, taken out of the .deb into $QV_QEMU_I386 (outside
+# the clone, so every clone reuses it; as whoever runs this, no root needed). It comes from the
+# backports suite of the mirror the system's own Debian indexes come from, through the same
+# chain of trust as apt's: the suite's InRelease signed by a Debian archive key, the Packages
+# index by its hash there, the .deb by its hash in the index. The apt sources stay as they are.
+fetch_qemu_i386() (
+    qv_i386_emulated || exit 0
+    qv_qemu_i386_ok && exit 0
+    die() { echo "install-deps: $*" >&2; exit 1; }
+    fetch() { curl -fsS --retry 3 --retry-delay 5 -o "$1" "$2"; }
+    repo=$(apt-get indextargets --format '$(REPO_URI)' 'Identifier: Packages' \
+               'Codename: bookworm' 'Origin: Debian' 2>/dev/null | head -1)
+    [[ -n "$repo" ]] || repo=$(apt-get indextargets --no-release-info --format '$(REPO_URI)' \
+               'Identifier: Packages' 'Release: bookworm' 2>/dev/null | head -1)
+    [[ -n "$repo" ]] || die "no Debian bookworm mirror in the apt configuration to fetch qemu-user from"
+    arch=$(dpkg --print-architecture)
+    echo "install-deps: 32-bit programs run through qemu-i386 here: fetching it from ${repo}dists/bookworm-backports" >&2
+    dir=$(mktemp -d) || die "no temporary directory"
+    trap 'rm -rf "$dir"' EXIT
+    fetch "$dir/InRelease" "${repo}dists/bookworm-backports/InRelease" &&
+        gpgv --keyring /usr/share/keyrings/debian-archive-keyring.gpg \
+            --output "$dir/Release" "$dir/InRelease" 2>/dev/null ||
+        die "bookworm-backports' InRelease is missing or not signed by Debian"
+    # By hash: a mirror mid-sync still serves the index its Release file names.
+    sum=$(awk -v f="main/binary-$arch/Packages.xz" '/^SHA256:/ { s = 1; next } /^[^ ]/ { s = 0 }
+              s && $3 == f { print $1 }' "$dir/Release")
+    [[ -n "$sum" ]] && fetch "$dir/Packages.xz" \
+        "${repo}dists/bookworm-backports/main/binary-$arch/by-hash/SHA256/$sum" &&
+        sha256sum -c --quiet <<<"$sum  $dir/Packages.xz" ||
+        die "bookworm-backports' Packages index did not arrive whole"
+    # "VERSION FILENAME SHA256" of qemu-user.
+    read -r version url sum < <(xz -dc "$dir/Packages.xz" | awk '
+        /^Package: / { p = $2 } /^Version: / { v = $2 } /^Filename: / { f = $2 }
+        /^SHA256: / && p == "qemu-user" { print v, f, $2; exit }') || die "no qemu-user in bookworm-backports"
+    fetch "$dir/qemu-user.deb" "$repo$url" && sha256sum -c --quiet <<<"$sum  $dir/qemu-user.deb" ||
+        die "qemu-user $version did not arrive whole"
+    dpkg-deb --fsys-tarfile "$dir/qemu-user.deb" | tar -xO ./usr/bin/qemu-i386 >"$dir/qemu-i386" &&
+        chmod 755 "$dir/qemu-i386" && mkdir -p "$(dirname "$QV_QEMU_I386")" &&
+        cp "$dir/qemu-i386" "$QV_QEMU_I386.new" && mv "$QV_QEMU_I386.new" "$QV_QEMU_I386" ||
+        die "no qemu-i386 in qemu-user $version"
+    qv_qemu_i386_ok || die "qemu-user $version from bookworm-backports gives no qemu-i386 10.x:" \
+        "$("$QV_QEMU_I386" --version 2>&1 | head -1)"
+    echo "install-deps: $QV_QEMU_I386 is qemu-user $version's" >&2
+)
+
+# Every path out of a successful run ends here.
+finish() {
+    if [[ "$preset" == win32 ]]; then fetch_qemu_i386 || exit 1; fi
+    exit 0
+}
+
 missing=()
 for pkg in "${PACKAGES[@]}"; do
     is_installed "$pkg" || missing+=("$pkg")
 done
 
 if ((${#missing[@]} == 0)); then
-    exit 0
+    finish
 fi
 
 echo "install-deps: installing missing packages: ${missing[*]}" >&2
@@ -77,7 +132,7 @@ apt_install() {
     "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
         "${apt_get[@]}" install -y -q --no-install-recommends "$@"
 }
-apt_install "${missing[@]}" && exit 0
+apt_install "${missing[@]}" && finish
 [[ " ${missing[*]} " == *":i386 "* ]] || exit 1
 
 # 32-bit libraries must match the 64-bit ones installed beside them version for version. When
@@ -110,3 +165,4 @@ for round in 1 2 3; do
     ((fetched)) || break
 done
 apt_install -t bookworm "$debs"/*.deb "${missing[@]}"
+finish

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # THE test command: builds the dev preset (sanitized, native), the release preset (what is
 # installed and packaged) and the win32 preset (the Windows program and its tests), then runs
-# the CTest suites inside a private network namespace holding only loopback, so no test can
+# the CTest suites inside private network namespaces holding only loopback, so no test can
 # ever send a packet off the machine: the native one directly, the installation and the
-# Debian package of the release build, and the Windows one under Wine. Extra arguments are
+# Debian package of the release build, and the Windows one under Wine (where the kernel runs no
+# 32-bit programs, under qemu's emulation of them, and on the win64 build too). Extra arguments are
 # passed on to every ctest run. At the end it lists the tests CTest reported as skipped, each
 # with the reason it printed. Exit status: 0 when all passed; under CI=true a skip fails the
 # run too (the namespace has everything a test needs), unless it is on allowed_skips below.
@@ -16,16 +17,26 @@ scripts/build.sh release
 scripts/build.sh win32
 
 # Some kernels run no 32-bit code at all (execve of an i386 program fails with ENOEXEC), so
-# 32-bit Wine cannot start there. The same Windows program and installer built 64-bit then
-# run the Windows suite under 64-bit Wine, and the checks of the 32-bit exe's own file,
-# which need no Wine, run on the win32 build.
-wine_build=win32
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "test.sh: this machine runs no 32-bit programs: the Windows suite runs on the win64 build under 64-bit Wine" >&2
-    wine_build=win64
+# 32-bit Wine cannot start there by itself. qemu's user-mode emulator runs it instead
+# (scripts/i386-emulation.sh; scripts/install-deps.sh win32 fetched it), registered for i386
+# programs in the test's own namespaces only: the whole Windows suite runs on the win32 build,
+# the program users get, and then once more on the win64 build under 64-bit Wine, natively and
+# so faster, in a prefix of its own that never sees the registration. QV_I386_EMULATION=1 takes
+# that path where the kernel runs 32-bit programs too.
+source scripts/i386-emulation.sh
+if qv_i386_emulated; then
+    if qv_i386_native; then
+        echo "test.sh: QV_I386_EMULATION=1: the Windows suite runs on the win32 build under qemu's emulation of 32-bit programs, though this kernel runs them, then on the win64 build under 64-bit Wine" >&2
+    else
+        echo "test.sh: this kernel runs no 32-bit programs: the Windows suite runs on the win32 build under qemu's emulation of them, then on the win64 build under 64-bit Wine" >&2
+    fi
+    wine_path=emulated
     scripts/build.sh win64
+else
+    echo "test.sh: this kernel runs 32-bit programs: the Windows suite runs on the win32 build under Wine" >&2
+    wine_path=native
 fi
-export QV_WINE_BUILD=$wine_build
+export QV_WINE_PATH=$wine_path
 
 # Tests never need a display; the individual tests set this too.
 export QT_QPA_PLATFORM=offscreen
@@ -50,20 +61,25 @@ scripts/in-netns.sh bash -c '
     echo "== installation and Debian package (build/release)"
     ctest --test-dir build/release --output-on-failure -L install \
         --output-junit "$PWD/build/release/Testing/results.xml" "$@" || status=1
-    if [[ "$QV_WINE_BUILD" == win32 ]]; then
+    if [[ "$QV_WINE_PATH" == native ]]; then
         echo "== Windows tests under Wine (build/win32)"
-        scripts/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
+        WINEARCH=win32 scripts/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
             --output-junit "$PWD/build/win32/Testing/results.xml" "$@" || status=1
-    else
-        echo "== the 32-bit Windows program itself (build/win32)"
-        ctest --test-dir build/win32 --output-on-failure -R "^check_exe$" \
-            --output-junit "$PWD/build/win32/Testing/results.xml" "$@" || status=1
-        echo "== Windows tests under 64-bit Wine (build/win64)"
-        WINEARCH=win64 scripts/wine-session.sh ctest --test-dir build/win64 --output-on-failure \
-            -E "^check_exe$" --output-junit "$PWD/build/win64/Testing/results.xml" "$@" ||
-            status=1
     fi
     exit $status' test.sh "$@" </dev/null || status=1
+
+if [[ "$wine_path" == emulated ]]; then
+    # A namespace of its own, where i386 programs run through the emulator.
+    echo "== Windows tests under Wine, 32-bit programs emulated by qemu (build/win32)"
+    QV_I386_EMULATOR=$QV_QEMU_I386 scripts/in-netns.sh env WINEARCH=win32 \
+        scripts/wine-session.sh ctest --test-dir build/win32 --output-on-failure \
+        --output-junit "$PWD/build/win32/Testing/results.xml" "$@" </dev/null || status=1
+    echo "== Windows tests under 64-bit Wine (build/win64)"
+    scripts/in-netns.sh env WINEARCH=win64 \
+        scripts/wine-session.sh ctest --test-dir build/win64 --output-on-failure \
+        -E "^check_exe$" --output-junit "$PWD/build/win64/Testing/results.xml" "$@" </dev/null ||
+        status=1
+fi
 
 # "PRESET/TEST<TAB>reason" for every test reported as skipped, one line per reason it printed:
 # QtTest's "SKIP   : Class::case() reason", and "skipped: reason" of the doctest runners

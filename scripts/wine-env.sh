@@ -10,3 +10,19 @@ if [[ "$WINEARCH" == win64 ]]; then
 fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winealsa.drv,winepulse.drv=d"
+
+# Keeps the desktop of the session (the prefix's server) in use until the server ends. The
+# server closes a desktop a second after its last program ends, and a program that starts
+# while explorer.exe is still quitting it finds no desktop ("The explorer process failed to
+# start"): its windows are never made, nor are those of the programs after it. A slow machine,
+# or qemu's emulation, loses that race now and then between two programs of a test. The
+# holder is cmd, with no window of its own, reading commands from a pipe that never brings
+# one (a FIFO it holds open both ways itself), ended with the server.
+qv_hold_desktop() {
+    local fifo hold
+    fifo=$(mktemp -u) && mkfifo -m 600 "$fifo" || return 1
+    exec {hold}<>"$fifo"
+    rm -f "$fifo"
+    wine cmd <&$hold >/dev/null 2>&1 &
+    exec {hold}<&-
+}

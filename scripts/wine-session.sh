@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Usage: scripts/wine-session.sh CMD [ARGS...]
 # Runs CMD in one Wine session: the build tree's prefix (made on first use), one Xvfb for
-# it, and a wineserver kept up for the whole run (a server started per program costs
-# seconds each), all ended afterwards. Exit status is CMD's.
+# it, and a wineserver and its desktop kept up for the whole run (a server started per
+# program costs seconds each), all ended afterwards. Exit status is CMD's.
 set -euo pipefail
 source "$(dirname "$(readlink -f "$0")")/wine-env.sh"
 
@@ -38,6 +38,9 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     timeout 60 wineserver -w
 fi
 timeout 20 wineserver -p </dev/null >/dev/null 2>&1
+# The desktop too lasts as long as the session (see qv_hold_desktop); held first, so that it
+# is in use before the first program can end.
+qv_hold_desktop
 # The session's own processes (services, devices) start with the first program and live as
 # long as the server: started here, they hold none of the tests' output open.
 timeout 60 wine cmd /c exit </dev/null >/dev/null 2>&1 || true

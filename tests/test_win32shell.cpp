@@ -442,9 +442,10 @@ TEST_CASE("the running program's controls come from common controls 6 of its own
     if (strFolder.compare(0, strAssembly.size(), strAssembly) == 0)
         strVersion = strFolder.substr(strAssembly.size(),
                                       strFolder.find('_', strAssembly.size()) - strAssembly.size());
-    MESSAGE("quorvane.exe loaded ", strPath, ": Common-Controls ",
-            strVersion.empty() ? CString("(none)") : strVersion, ", file version ",
-            FileVersion(strPath));
+    // On every run, not only with -s as a MESSAGE: the results record which copy each build
+    // loaded (the x86 one for win32, the amd64 one for win64, 6.0.2600.2982 under Wine 8).
+    std::printf("quorvane.exe loaded %s: Common-Controls %s, file version %s\n", strPath.c_str(),
+                strVersion.empty() ? "(none)" : strVersion.c_str(), FileVersion(strPath).c_str());
     CHECK_MESSAGE(strVersion.compare(0, 2, "6.") == 0,
                   "not the Common-Controls 6 assembly for this architecture: ", strPath);
 }

@@ -34,6 +34,8 @@ shot() {
 timeout 180 wineboot -i </dev/null >/dev/null 2>&1
 timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 timeout 20 wineserver -p </dev/null >/dev/null 2>&1
+# Its desktop stays up between the programs of the test, as the session's does.
+qv_hold_desktop
 
 appdata=$(winvar APPDATA)
 localappdata=$(winvar LOCALAPPDATA)

@@ -43,9 +43,13 @@
 // running). --caption TEXT: the window with that caption (a message box, an installer) instead
 // of the main dialog; with a final '*', a caption that begins with TEXT. --text TEXT: only a window
 // that shows a control whose label holds TEXT (an installer and its message boxes share their
-// caption). --timeout MS: how long answer and repaint wait (5000 by default). Exit code 0 on
-// success; otherwise a one-line message on stderr and 2 (or 1 for "visible" when the dialog is
-// hidden). Every wait is bounded.
+// caption). --timeout MS: how long answer and repaint wait (5000 by default). --wait MS: how
+// long the waits last (15000 by default). --time: on success, prints last the moment the action
+// was done or the state seen (a wait's end, a click's return), as Unix time in seconds, the
+// clock tcpdump stamps packets with, so a script can set it beside the wire without counting
+// this program's own start and end, which cost a second each under qemu's emulation. Exit code
+// 0 on success; otherwise a one-line message on stderr and 2 (or 1 for "visible" when the
+// dialog is hidden). Every wait is bounded.
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -66,7 +70,8 @@ const char kDialogClass[] = "#32770";
 // The tray icon's callback: message, icon id, and the mouse message as lParam.
 const UINT kTrayMessage = WM_APP + 100;
 const WPARAM kTrayIconId = 128;
-const DWORD kWaitMs = 15000;
+DWORD g_nWaitMs = 15000;
+bool g_bTime = false;
 // The delay's field.
 const int kDelayId = 1000;
 const DWORD kPollMs = 50;
@@ -78,18 +83,28 @@ int Fail(const std::string& strMessage) {
     return 2;
 }
 
-bool ImageIs(HWND hwnd, const char* pszImage) {
+// The file name of the image of the window's process, or why there is none.
+std::string ImageOf(HWND hwnd) {
     DWORD dwProcess = 0;
     GetWindowThreadProcessId(hwnd, &dwProcess);
     HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcess);
-    if (hProcess == nullptr) return false;
+    if (hProcess == nullptr)
+        return "(process " + std::to_string(dwProcess) + ": error " +
+               std::to_string(GetLastError()) + ")";
     char szPath[MAX_PATH];
     DWORD dwLength = sizeof szPath;
     const BOOL bOk = QueryFullProcessImageNameA(hProcess, 0, szPath, &dwLength);
+    const DWORD dwError = GetLastError();
     CloseHandle(hProcess);
-    if (!bOk) return false;
+    if (!bOk)
+        return "(process " + std::to_string(dwProcess) + ", no image: error " +
+               std::to_string(dwError) + ")";
     const char* pszBase = std::strrchr(szPath, '\\');
-    return _stricmp(pszBase != nullptr ? pszBase + 1 : szPath, pszImage) == 0;
+    return pszBase != nullptr ? pszBase + 1 : szPath;
+}
+
+bool ImageIs(HWND hwnd, const char* pszImage) {
+    return _stricmp(ImageOf(hwnd).c_str(), pszImage) == 0;
 }
 
 // Sent, as the system sends a control's messages: bounded, as the program may be stuck in
@@ -164,6 +179,23 @@ std::vector<HWND> FindDialogs(const char* pszImage) {
     return found;
 }
 
+// The dialog windows there are, for a failure's message: caption and image, or "none".
+std::string DialogsSeen() {
+    std::vector<HWND> windows;
+    EnumWindows(AddChild, reinterpret_cast<LPARAM>(&windows));
+    std::string strSeen;
+    for (HWND hwnd : windows) {
+        char szClass[16] = "";
+        GetClassNameA(hwnd, szClass, sizeof szClass);
+        if (std::strcmp(szClass, kDialogClass) != 0) continue;
+        char szCaption[128] = "";
+        GetWindowTextA(hwnd, szCaption, sizeof szCaption);
+        strSeen += std::string(strSeen.empty() ? "" : ", ") + "\"" + szCaption + "\" of " +
+                   ImageOf(hwnd) + (IsWindowVisible(hwnd) ? " (shown)" : "");
+    }
+    return " (dialogs there: " + (strSeen.empty() ? std::string("none") : strSeen) + ")";
+}
+
 // The program's dialog: nullptr with a message when there is none, or more than one to
 // choose from.
 HWND FindDialog(const char* pszImage, std::string& strWhy) {
@@ -172,7 +204,7 @@ HWND FindDialog(const char* pszImage, std::string& strWhy) {
     const std::string strWindow =
         std::string("\"") + g_pszCaption + "\"" +
         (g_pszText != nullptr ? std::string(" showing \"") + g_pszText + "\"" : std::string());
-    strWhy = found.empty() ? "no window " + strWindow
+    strWhy = found.empty() ? "no window " + strWindow + DialogsSeen()
                            : std::to_string(found.size()) + " windows " + strWindow +
                                  ": name the program with --exe";
     return nullptr;
@@ -215,9 +247,9 @@ int WaitShown(HWND hwnd, bool bShown) {
             break;
         }
         if ((IsWindowVisible(hwnd) != FALSE) == bShown) break;
-        if (GetTickCount() - dwStart >= kWaitMs) {
+        if (GetTickCount() - dwStart >= g_nWaitMs) {
             strWhy = std::string("the dialog is still ") + (bShown ? "hidden" : "shown") +
-                     " after " + std::to_string(kWaitMs / 1000) + " s" + WhyNot(hwnd, hProcess);
+                     " after " + std::to_string(g_nWaitMs / 1000) + " s" + WhyNot(hwnd, hProcess);
             break;
         }
     }
@@ -246,19 +278,19 @@ int Click(HWND hwnd, int nId) {
 }
 
 int WaitEnabled(HWND hwnd, int nId) {
-    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kWaitMs; Sleep(kPollMs)) {
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < g_nWaitMs; Sleep(kPollMs)) {
         if (!IsWindow(hwnd)) return Fail("the dialog was destroyed");
         HWND hwndControl = GetDlgItem(hwnd, nId);
         if (hwndControl != nullptr && IsWindowVisible(hwndControl) && IsWindowEnabled(hwndControl))
             return 0;
     }
     return Fail("control " + std::to_string(nId) + " is still missing, hidden or disabled after " +
-                std::to_string(kWaitMs / 1000) + " s");
+                std::to_string(g_nWaitMs / 1000) + " s");
 }
 
 int WaitText(HWND hwnd, int nId, const std::string& strWant) {
     std::string strSeen = "(none)";
-    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < kWaitMs; Sleep(kPollMs)) {
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < g_nWaitMs; Sleep(kPollMs)) {
         if (!IsWindow(hwnd)) return Fail("the dialog was destroyed");
         char szText[1024] = "";
         DWORD_PTR dwResult = 0;
@@ -271,7 +303,7 @@ int WaitText(HWND hwnd, int nId, const std::string& strWant) {
         if (strSeen == "'" + strWant + "'") return 0;
     }
     return Fail("control " + std::to_string(nId) + " still shows " + strSeen + " after " +
-                std::to_string(kWaitMs / 1000) + " s");
+                std::to_string(g_nWaitMs / 1000) + " s");
 }
 
 // A left click on the button as the mouse leaves it in the program's queue: pressed and
@@ -483,9 +515,19 @@ int PrintShortcut(const char* pszFile) {
     return 0;
 }
 
+// Now, in seconds since 1970 (the system time counts 100 ns steps since 1601).
+double UnixNow() {
+    FILETIME time{};
+    GetSystemTimeAsFileTime(&time);
+    const ULONGLONG nTicks =
+        (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return static_cast<double>(nTicks - 116444736000000000ULL) / 1e7;
+}
+
 int Usage() {
     return Fail(
-        "usage: qvdriver [--exe NAME] [--caption TEXT] [--timeout MS] wait | tray-click | "
+        "usage: qvdriver [--exe NAME] [--caption TEXT] [--timeout MS] [--wait MS] [--time] "
+        "wait | tray-click | "
         "wait-visible | wait-hidden | visible | set-text ID TEXT | get-text ID | focus | "
         "wait-text ID TEXT | selection ID | click ID | post-click ID | tray-post | post-close | "
         "answer null|query-end-session | repaint | shortcut FILE | controls | wait-gone | "
@@ -494,11 +536,14 @@ int Usage() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Act(int argc, char** argv) {
     int nArg = 1;
     const char* pszImage = nullptr;
     for (; nArg + 1 < argc && std::strncmp(argv[nArg], "--", 2) == 0; nArg += 2) {
-        if (std::strcmp(argv[nArg], "--exe") == 0)
+        if (std::strcmp(argv[nArg], "--time") == 0) {
+            g_bTime = true;
+            --nArg;
+        } else if (std::strcmp(argv[nArg], "--exe") == 0)
             pszImage = argv[nArg + 1];
         else if (std::strcmp(argv[nArg], "--caption") == 0)
             g_pszCaption = argv[nArg + 1];
@@ -506,6 +551,8 @@ int main(int argc, char** argv) {
             g_pszText = argv[nArg + 1];
         else if (std::strcmp(argv[nArg], "--timeout") == 0)
             g_nTimeoutMs = static_cast<UINT>(std::strtoul(argv[nArg + 1], nullptr, 10));
+        else if (std::strcmp(argv[nArg], "--wait") == 0)
+            g_nWaitMs = static_cast<DWORD>(std::strtoul(argv[nArg + 1], nullptr, 10));
         else
             return Usage();
     }
@@ -517,9 +564,9 @@ int main(int argc, char** argv) {
 
     if (strAction == "wait-gone" && nArgs == 0) {
         for (DWORD dwStart = GetTickCount(); !FindDialogs(pszImage).empty(); Sleep(kPollMs)) {
-            if (GetTickCount() - dwStart >= kWaitMs)
+            if (GetTickCount() - dwStart >= g_nWaitMs)
                 return Fail(std::string("the window \"") + g_pszCaption +
-                            "\" is still there after " + std::to_string(kWaitMs / 1000) + " s");
+                            "\" is still there after " + std::to_string(g_nWaitMs / 1000) + " s");
         }
         return 0;
     }
@@ -537,9 +584,9 @@ int main(int argc, char** argv) {
              (bMain && !(Send(GetDlgItem(hwnd, kDelayId), WM_GETTEXTLENGTH, 0, 0, dwLength) &&
                          dwLength > 0));
              Sleep(kPollMs)) {
-            if (GetTickCount() - dwStart >= kWaitMs)
+            if (GetTickCount() - dwStart >= g_nWaitMs)
                 return Fail((hwnd == nullptr ? strWhy : "the dialog has not initialised") +
-                            " after " + std::to_string(kWaitMs / 1000) + " s");
+                            " after " + std::to_string(g_nWaitMs / 1000) + " s");
             if (hwnd == nullptr) hwnd = FindDialog(pszImage, strWhy);
         }
         return 0;
@@ -643,4 +690,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     return Usage();
+}
+
+int main(int argc, char** argv) {
+    const int nCode = Act(argc, argv);
+    if (nCode == 0 && g_bTime) std::printf("%.6f\n", UnixNow());
+    return nCode;
 }
