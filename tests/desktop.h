@@ -253,6 +253,8 @@ public:
         return Xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
                         QString::number(nButton)});
     }
+    // The pointer off every panel and icon, where no host highlights anything under it.
+    bool PointerAway() { return Xdotool({"mousemove", "512", "384"}); }
     bool Keys(xcb_window_t window, const QString& keys) { return Keys(window, QStringList{keys}); }
     // Keys pressed one after the other, as the user would.
     bool Keys(xcb_window_t window, const QStringList& keys) {

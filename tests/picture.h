@@ -2,6 +2,7 @@
 // The tray pictures as a desktop test reads them from a host's pixels, shared by the X11 and
 // the Wayland desktop tests.
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
 #include <QMap>
@@ -107,4 +108,22 @@ inline QList<QRect> MenuEntries(const QImage& before, const QImage& after, const
         }
     }
     return entries;
+}
+
+// The entries of a menu a click has just opened, once it stands still: hosts slide and fade
+// their menus in, and an entry read half-way is not where the next click finds it. grab reads
+// the area as before was read; at least nMin entries, the same in two reads 100 ms apart.
+template <typename Grab>
+QList<QRect> SteadyMenuEntries(const QImage& before, Grab grab, const QRect& ignore, int nMin,
+                               int nTimeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    QList<QRect> last;
+    while (clock.elapsed() < nTimeoutMs) {
+        const QList<QRect> entries = MenuEntries(before, grab(), ignore);
+        if (entries.size() >= nMin && entries == last) return entries;
+        last = entries;
+        Sleep(100);
+    }
+    return last.size() >= nMin ? last : QList<QRect>();
 }

@@ -233,11 +233,11 @@ public:
         m_processes.clear();
         return Until(10000, [this] { return m_bus.Owner(kWatcher).isEmpty(); });
     }
-    // Where on the screen it shows the items; empty when it does not show.
-    QRect Area() {
+    // Where on the screen it shows the items now; empty when it does not show (yet).
+    QRect Area(int nTimeoutMs = 10000) {
         // GNOME Shell draws its top bar into its own window, over the whole screen.
         if (m_strName == "gnome-shell") return QRect(0, 0, 1024, 32);
-        const xcb_window_t panel = m_desktop.Panel(m_strName.toLatin1(), 10000);
+        const xcb_window_t panel = m_desktop.Panel(m_strName.toLatin1(), nTimeoutMs);
         return panel == XCB_NONE ? QRect() : m_desktop.Geometry(panel);
     }
 
@@ -264,6 +264,15 @@ private:
 
 // The bus name of an item as the watcher lists it: "NAME/PATH", or "NAME@/PATH" (GNOME Shell).
 QString ServiceOf(const QString& strItem) { return strItem.section('/', 0, 0).section('@', 0, 0); }
+
+// An area on the screen, as a failure reports it.
+QString Describe(const QRect& area) {
+    return QStringLiteral("%1,%2 %3x%4")
+        .arg(area.x())
+        .arg(area.y())
+        .arg(area.width())
+        .arg(area.height());
+}
 
 // The picture of the first pixmap of that size in an IconPixmap value, a(iiay) of ARGB32 in
 // network byte order.
@@ -449,21 +458,23 @@ void CTestSni::initTestCase() {
 }
 
 QRect CTestSni::WaitForItem(CDesktop& desktop, CBus& bus, CTrayHost& host, EPicture picture) {
-    const QRect panel = host.Area();
-    if (panel.isEmpty()) {
+    if (host.Area().isEmpty()) {
         qWarning("no panel on the screen");
         return {};
     }
+    if (!desktop.PointerAway()) return {};
+    // The panel is read again each time: a host that has just started may place it once more.
     QRect area;
     QString strLast;
     CTrayHost::Until(10000, [&] {
+        const QRect panel = host.Area(0);
         const CPictureCount shown = desktop.CountOnScreen(panel);
         const QStringList items = bus.RegisteredItems();
         const bool bDocked = desktop.TrayIcon(0) != XCB_NONE;
-        strLast = QStringLiteral("items %1, docked by XEmbed %2, picture %3")
+        strLast = QStringLiteral("items %1, docked by XEmbed %2, picture %3 in the panel at %4")
                       .arg(items.join(' '))
                       .arg(bDocked)
-                      .arg(QString::fromLatin1(NameOf(shown.Picture())));
+                      .arg(QString::fromLatin1(NameOf(shown.Picture())), Describe(panel));
         // Registered as an item, and not docked by XEmbed too: one icon, drawn by the host.
         if (items.size() != 1 || bDocked || shown.Picture() != picture) return false;
         area = shown.Area();
@@ -474,13 +485,16 @@ QRect CTestSni::WaitForItem(CDesktop& desktop, CBus& bus, CTrayHost& host, EPict
 }
 
 QRect CTestSni::IconNow(CDesktop& desktop, CTrayHost& host) {
-    const QRect panel = host.Area();
-    QRect area;
+    // Plasma draws the icon under the pointer brighter, past what tells the pictures apart.
+    if (!desktop.PointerAway()) return {};
+    QRect area, panel;
     CTrayHost::Until(5000, [&] {
+        panel = host.Area(0);
         const CPictureCount shown = desktop.CountOnScreen(panel);
         area = shown.Picture() == EPicture::None ? QRect() : shown.Area();
         return !area.isEmpty();
     });
+    if (area.isEmpty()) qWarning("no icon in the panel at %s", qPrintable(Describe(panel)));
     return area;
 }
 
@@ -494,29 +508,20 @@ void CTestSni::StartedFirstClicksRestart_data() {
 
 QList<QRect> CTestSni::OpenMenu(CDesktop& desktop, CTrayHost& host, const QRect& icon,
                                 int nButton) {
+    if (icon.isEmpty()) return {};
     // GNOME Shell draws its menus into its own window: what a click changed on the screen.
     if (host.MenuOnLeftClick()) {
         const QRect screen(0, 0, 1024, 768);
         const QImage before = desktop.Screen(screen);
         if (!desktop.ClickAt(icon.center(), nButton)) return {};
         // The icon and its button in the top bar change on their own.
-        const QRect bar = host.Area();
-        QList<QRect> entries;
-        CTrayHost::Until(5000, [&] {
-            entries = MenuEntries(before, desktop.Screen(screen), bar);
-            return entries.size() >= 2;
-        });
-        return entries;
+        return SteadyMenuEntries(
+            before, [&] { return desktop.Screen(screen); }, host.Area(), 2, 5000);
     }
-    // The others open it as a window of its own. Plasma on a loaded machine once showed none
-    // 5 s after a right click (the menu it reads was there all along): wait longer, and click
-    // once more if still nothing comes.
-    for (int nTry = 1; nTry <= 2; ++nTry) {
-        if (!desktop.ClickAt(icon.center(), nButton)) return {};
-        const xcb_window_t menu = desktop.PopupMenu(10000);
-        if (menu != XCB_NONE) return {desktop.Geometry(menu)};
-        qWarning("no menu 10 s after click %d", nTry);
-    }
+    // The others open it as a window of its own.
+    if (!desktop.ClickAt(icon.center(), nButton)) return {};
+    const xcb_window_t menu = desktop.PopupMenu(10000);
+    if (menu != XCB_NONE) return {desktop.Geometry(menu)};
     return {};
 }
 

@@ -661,13 +661,8 @@ QList<QRect> CTestWayland::OpenMenu(const QRect& icon, const char* pszButton) {
     const QRect ignore = m_pSession->MenuOnLeftClick()
                              ? m_pSession->Bar().translated(-area.topLeft())
                              : icon.translated(-area.topLeft()).adjusted(-2, -2, 2, 2);
-    QList<QRect> entries;
-    QElapsedTimer clock;
-    clock.start();
-    while (entries.isEmpty() && clock.elapsed() < 5000) {
-        Sleep(200);
-        entries = MenuEntries(before, m_pSession->Screen(area), ignore);
-    }
+    QList<QRect> entries = SteadyMenuEntries(
+        before, [&] { return m_pSession->Screen(area); }, ignore, 1, 5000);
     for (QRect& entry : entries) entry.translate(area.topLeft());
     return entries;
 }
