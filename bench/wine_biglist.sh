@@ -11,7 +11,7 @@ cd "$(dirname "$(readlink -f "$0")")/.."
 quorvane=$(readlink -f "${1:-build/win32/app/quorvane.exe}")
 driver=$(readlink -f "${2:-build/win32/tests/qvdriver.exe}")
 count=${3:-200000}
-source tests/win32/session.sh
+source tests/harness/harness.sh
 qv_require_session wine_biglist
 
 work=$(mktemp -d)
@@ -23,6 +23,7 @@ cleanup() {
 trap cleanup EXIT
 
 now_ms() { date +%s%3N; }
+qv_drive_with "$driver" 30
 
 # A list of N loopback addresses in a scrambled order (a fixed permutation, so runs compare).
 make_list() {
@@ -52,8 +53,7 @@ time_start() {
     pid=$!
     result="-"
     while (($(now_ms) - start < 120000)); do
-        if timeout -k 5 30 wine "$driver" --exe "$exe" --timeout 100 answer null \
-            </dev/null >/dev/null 2>&1; then
+        if qv_drive --exe "$exe" --timeout 100 answer null >/dev/null 2>&1; then
             result=$(($(now_ms) - start))
             break
         fi

@@ -10,25 +10,23 @@ set -uo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
 quorvane=$(readlink -f "${1:-build/win32/app/quorvane.exe}")
 driver=$(readlink -f "${2:-build/win32/tests/qvdriver.exe}")
-source tests/win32/session.sh
+source tests/harness/harness.sh
 qv_require_session wine_endwait
 
 work=$(mktemp -d)
 pid=
 cleanup() {
     [[ -z "$pid" ]] || kill "$pid" 2>/dev/null
-    nft delete table inet qvbench 2>/dev/null
+    qv_silent_servers_remove qvbench
     rm -rf "$work"
 }
 trap cleanup EXIT
 silent=(127.0.0.41 127.0.0.42 127.0.0.43)
-nft add table inet qvbench &&
-    nft add chain inet qvbench input '{ type filter hook input priority 0; }' &&
-    nft add rule inet qvbench input ip daddr "{ $(IFS=,; echo "${silent[*]}") }" icmp type echo-request drop ||
+qv_silent_servers_add qvbench "${silent[@]}" ||
     { echo "wine_endwait: cannot make the servers silent" >&2; exit 1; }
 
 now_ms() { date +%s%3N; }
-drive() { timeout -k 5 90 wine "$driver" --exe quorvane.exe "$@" </dev/null; }
+qv_drive_with "$driver" 90 --exe quorvane.exe
 
 # Starts the program with COUNT silent servers and returns once its first echo request has
 # waited for about a second and a half (the first tick comes 3 s after the dialog).
@@ -40,7 +38,7 @@ start() {
     cp "$quorvane" "$work/run/quorvane.exe"
     (cd "$work/run" && exec timeout -k 5 120 wine quorvane.exe </dev/null >/dev/null 2>&1) &
     pid=$!
-    drive wait || { echo "wine_endwait: the program did not start" >&2; exit 1; }
+    qv_drive wait || { echo "wine_endwait: the program did not start" >&2; exit 1; }
     sleep 4.5
 }
 
@@ -71,11 +69,11 @@ printf '%-40s %20s %20s\n' "" "1 silent server" "3 silent servers"
 declare -A figure
 for count in 1 3; do
     start "$count"
-    answer=$(drive --timeout 60000 answer query-end-session) || answer="-"
+    answer=$(qv_drive --timeout 60000 answer query-end-session) || answer="-"
     figure[query,$count]="${answer%% *} ms"
     # Ended for the next start, not timed: a program that did not answer meanwhile ends only
     # once its round is over.
-    drive post-close
+    qv_drive post-close
     ended_after "$(now_ms)"
 
     start "$count"

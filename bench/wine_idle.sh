@@ -11,7 +11,7 @@
 # inside the loopback-only namespace.
 set -uo pipefail
 cd "$(dirname "$(readlink -f "$0")")/.."
-source tests/win32/session.sh
+source tests/harness/harness.sh
 qv_require_session wine_idle
 build=$(readlink -f "${1:-build/$WINEARCH}")
 seconds=${2:-30}
@@ -52,7 +52,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-drive() { timeout -k 5 60 wine "$driver" --exe quorvane-idle.exe "$@" </dev/null; }
+qv_drive_with "$driver" 60 --exe quorvane-idle.exe
 
 # Starts the program EXE under the image name NAME in a folder of its own, holding a list
 # whose delay is an hour; sets pid to its Wine process (the one that runs the program's code).
@@ -99,14 +99,14 @@ sleep 3 # start-up is not idle
 measure "$pid" "minimal Win32 tray program"
 
 start "$quorvane" quorvane-idle.exe
-drive wait >/dev/null || die "Quorvane's dialog did not appear"
-drive visible
+qv_drive wait >/dev/null || die "Quorvane's dialog did not appear"
+qv_drive visible
 (($? == 1)) || die "Quorvane's dialog is not hidden in the tray"
 sleep 3
 measure "$pid" "quorvane.exe in the tray from start-up on"
 
 # Opened from the tray and closed with OK: the cycle starts again, the dialog is hidden.
-drive tray-click && drive wait-visible && drive click 1 && drive wait-hidden ||
+qv_drive tray-click && qv_drive wait-visible && qv_drive click 1 && qv_drive wait-hidden ||
     die "could not open Quorvane's dialog from the tray and close it with OK"
 sleep 3
 measure "$pid" "quorvane.exe in the tray after OK"

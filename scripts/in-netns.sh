@@ -30,6 +30,8 @@ if (($# == 0)); then
 fi
 
 self=$(readlink -f "$0")
+# The test harness, for its loopback check below; sourcing it exports nothing.
+source "$(dirname "$self")/../tests/harness/harness.sh"
 binfmt_dir=/proc/sys/fs/binfmt_misc
 mount_binfmt="mount -t binfmt_misc binfmt_misc $binfmt_dir"
 
@@ -98,7 +100,7 @@ unset QV_NETNS_INNER QV_NETNS_IDS
 # Safety net: the whole point is that only loopback exists. If anything else is
 # visible (e.g. QV_NETNS_INNER was set by hand in the host namespace), refuse
 # before touching anything.
-others=$(ip -o link show | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") printf "%s ", $2 }')
+others=$(qv_interfaces_besides_lo)
 if [[ -n "$others" ]]; then
     echo "in-netns: refusing to run: interfaces other than lo are present: ${others% }" >&2
     exit 1

@@ -22,7 +22,7 @@ quorvane=$(readlink -f "$1")
 driver=$(readlink -f "$2")
 planted=$(readlink -f "$3")
 helper=$(readlink -f "$4")
-source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
+source "$(dirname "$(readlink -f "$0")")/harness/harness.sh"
 qv_require_session wine_dlls
 for tool in tcpdump wine; do
     command -v "$tool" >/dev/null || { echo "wine_dlls: $tool is missing" >&2; exit 1; }
@@ -67,15 +67,8 @@ seen=$(loaded)
 [[ -z "$seen" ]] || fail "the platform's services loaded the planted $seen"
 
 # 3: the real program, watched on the wire.
-timeout -k 5 60 tcpdump -i lo -n -tt -l "icmp[icmptype] == icmp-echo and dst host $server" \
-    >"$tmp/capture" 2>"$tmp/tcpdump.err" &
-pids+=("$!")
-for _ in $(seq 100); do
-    grep -q "listening on" "$tmp/tcpdump.err" && break
-    sleep 0.1
-done
-grep -q "listening on" "$tmp/tcpdump.err" ||
-    { echo "wine_dlls: tcpdump did not start: $(head -c 500 "$tmp/tcpdump.err")" >&2; exit 1; }
+qv_capture wine_dlls 60 "$tmp/capture" "$tmp/tcpdump.err" -n -tt -l \
+    "icmp[icmptype] == icmp-echo and dst host $server" || exit 1
 
 printf '3\r\n0\r\n1\r\n%s\r\n' "$server" >"$run/Quorvane.Lst"
 # Every DLL the program loads, where from and whose (native or Wine's builtin), on stderr.
@@ -83,9 +76,9 @@ printf '3\r\n0\r\n1\r\n%s\r\n' "$server" >"$run/Quorvane.Lst"
     >/dev/null 2>"$tmp/program.log") &
 pid=$!
 pids+=("$pid")
-drive() { timeout -k 5 30 wine "$driver" --exe quorvane-dll.exe "$@" </dev/null; }
+qv_drive_with "$driver" 30 --exe quorvane-dll.exe
 
-if drive wait; then
+if qv_drive wait; then
     # The first tick comes a delay after the start, the second a delay later.
     for _ in $(seq 150); do
         (($(grep -c ' ICMP echo request' "$tmp/capture") >= 2)) && break
@@ -100,7 +93,7 @@ if drive wait; then
         awk -v g="$gap" 'BEGIN { exit !(g > 2.5 && g < 4.5) }' ||
             fail "the program's echo requests came $gap s apart, not its delay of 3 s"
     fi
-    if drive tray-click && drive wait-visible && drive click 2; then
+    if qv_drive tray-click && qv_drive wait-visible && qv_drive click 2; then
         ends_with_zero program "$pid" Exit
     else
         fail "could not click the program's Exit"

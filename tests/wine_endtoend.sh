@@ -30,30 +30,21 @@ if (($# != 2)); then
 fi
 quorvane=$(readlink -f "$1")
 driver=$(readlink -f "$2")
-source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
+source "$(dirname "$(readlink -f "$0")")/harness/harness.sh"
 qv_require_session wine_endtoend
 for tool in tcpdump nft wine; do
     command -v "$tool" >/dev/null || { echo "wine_endtoend: $tool is missing" >&2; exit 1; }
 done
 
 qv_start_script
-qv_on_exit() { nft delete table inet qvwine 2>/dev/null; }
+qv_on_exit() { qv_silent_servers_remove qvwine; }
 now() { date +%s.%N; }
 
 # --- The wire --------------------------------------------------------------------------------
 
-timeout -k 5 150 tcpdump -i lo -n -tt -v -x -l 'icmp[icmptype] == icmp-echo' \
-    >"$tmp/capture" 2>"$tmp/tcpdump.err" &
-pids+=("$!")
 capture_start=$(now)
-for _ in $(seq 100); do
-    grep -q "listening on" "$tmp/tcpdump.err" && break
-    sleep 0.1
-done
-if ! grep -q "listening on" "$tmp/tcpdump.err"; then
-    echo "wine_endtoend: tcpdump did not start: $(head -c 500 "$tmp/tcpdump.err")" >&2
-    exit 1
-fi
+qv_capture wine_endtoend 150 "$tmp/capture" "$tmp/tcpdump.err" -n -tt -v -x -l \
+    'icmp[icmptype] == icmp-echo' || exit 1
 
 # The echo requests captured so far, one a line: TIME DESTINATION TTL PAYLOAD (hex, "-" when
 # empty), all read from the packet's own bytes.
@@ -165,9 +156,7 @@ fi
 # Echo requests to the silent servers are dropped on arrival; the capture still sees them.
 servers_d=(127.0.0.21 127.0.0.22 127.0.0.23)
 servers_f=(127.0.0.41 127.0.0.42 127.0.0.43)
-silent="127.0.0.12, $(IFS=,; echo "${servers_d[*]}"), 127.0.0.31, 127.0.0.32, $(IFS=,; echo "${servers_f[*]}")"
-nft add table inet qvwine && nft add chain inet qvwine input '{ type filter hook input priority 0; }' &&
-    nft add rule inet qvwine input ip daddr "{ $silent }" icmp type echo-request drop ||
+qv_silent_servers_add qvwine 127.0.0.12 "${servers_d[@]}" 127.0.0.31 127.0.0.32 "${servers_f[@]}" ||
     { echo "wine_endtoend: cannot set the firewall rule for the silent servers" >&2; exit 1; }
 
 mkdir "$tmp/a" "$tmp/b"
@@ -208,15 +197,14 @@ start_instance() {
 start_instance d '3\r\n1\r\n0\r\n127.0.0.21\r\n127.0.0.22\r\n127.0.0.23\r\n'
 start_instance e '3\r\n0\r\n0\r\n127.0.0.31\r\n'
 
-drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
-
+qv_drive_with "$driver" 30
 
 # Ends a program through its dialog as a user would (tray click, Exit) and checks that it
 # ends promptly with exit code 0.
 exit_by_dialog() {
     local name=$1 exe=$2 pid=$3
-    drive --exe "$exe" tray-click && drive --exe "$exe" wait-visible &&
-        drive --exe "$exe" click 2 || { fail "$name: could not click Exit"; return; }
+    qv_drive --exe "$exe" tray-click && qv_drive --exe "$exe" wait-visible &&
+        qv_drive --exe "$exe" click 2 || { fail "$name: could not click Exit"; return; }
     ends_with_zero "$name" "$pid" Exit
 }
 
@@ -229,7 +217,7 @@ exe_e=quorvane-e.exe
 # Nothing else can be checked without these dialogs.
 for name in a b d e; do
     exe=exe_$name pid=pid_$name
-    drive --exe "${!exe}" wait && continue
+    qv_drive --exe "${!exe}" wait && continue
     if kill -0 "${!pid}" 2>/dev/null; then
         echo "FAIL: $name: its dialog never appeared" >&2
     else
@@ -241,11 +229,11 @@ done
 
 # Without ICMP.DLL: one box, with no owner, that says so; closed, it ends the program.
 box=(--exe quorvane-c.exe --caption "Sonar Error")
-if drive "${box[@]}" wait && drive "${box[@]}" wait-visible; then
-    text=$(drive "${box[@]}" get-text 65535 | tr -d "\r")
+if qv_drive "${box[@]}" wait && qv_drive "${box[@]}" wait-visible; then
+    text=$(qv_drive "${box[@]}" get-text 65535 | tr -d "\r")
     [[ "$text" == "Could not load the <ICMP.DLL> library." ]] ||
         fail "c: the start-up box says '$text'"
-    drive "${box[@]}" click 1 || fail "c: could not close the start-up box"
+    qv_drive "${box[@]}" click 1 || fail "c: could not close the start-up box"
     ends_with_zero c "$pid_c" "its start-up box was closed"
 else
     fail "c: no \"Sonar Error\" box without ICMP.DLL $(head -c 500 "$tmp/c.log")"
@@ -265,10 +253,10 @@ scenario_e() {
     fi
     first=$(requests_to 127.0.0.31 | awk 'NR == 1 { print $1 }')
     sleep 1
-    drive --exe "$exe_e" tray-post || { fail "e: could not post the tray click"; return; }
+    qv_drive --exe "$exe_e" tray-post || { fail "e: could not post the tray click"; return; }
     # When the dialog was first seen shown, by one driver watching it (not by one started per
     # look: under qemu's emulation each start costs a second).
-    shown=$(drive --exe "$exe_e" --wait 20000 --time wait-visible | tr -d '\r')
+    shown=$(qv_drive --exe "$exe_e" --wait 20000 --time wait-visible | tr -d '\r')
     [[ -n "${shown:-}" ]] || { fail "e: the tray click never opened the dialog"; return; }
     # The round's three tries, one timeout apart as without the click; the dialog only after.
     check_sequence "e: the round under a tray click" "127.0.0.31 127.0.0.31 127.0.0.31" \
@@ -279,18 +267,18 @@ scenario_e() {
             "after the first of the round's requests, not once its third had timed out"
 
     # Add's probe of a silent server: the dialog answers and paints meanwhile.
-    drive --exe "$exe_e" set-text 1002 127.0.0.32 && drive --exe "$exe_e" post-click 1004 ||
+    qv_drive --exe "$exe_e" set-text 1002 127.0.0.32 && qv_drive --exe "$exe_e" post-click 1004 ||
         { fail "e: could not click Add"; return; }
     wait_requests 1 "$shown" 10 127.0.0.32 || { fail "e: Add sent no echo request"; return; }
     added=$(requests_to 127.0.0.32 | awk 'NR == 1 { print $1 }')
     sleep 0.5
-    answer=$(drive --exe "$exe_e" --timeout 1000 answer null | tr -d '\r')
+    answer=$(qv_drive --exe "$exe_e" --timeout 1000 answer null | tr -d '\r')
     awk -v a="${answer%% *}" 'BEGIN { exit !(a != "" && a < 100) }' ||
         fail "e: WM_NULL during Add's probe was answered in '${answer%% *}' ms, not under 100"
-    drive --exe "$exe_e" --timeout 1000 repaint >/dev/null ||
+    qv_drive --exe "$exe_e" --timeout 1000 repaint >/dev/null ||
         fail "e: the dialog did not paint itself during Add's probe"
     # Exit clicked now ends the program once the probe is over, not before.
-    drive --exe "$exe_e" post-click 2 || { fail "e: could not click Exit"; return; }
+    qv_drive --exe "$exe_e" post-click 2 || { fail "e: could not click Exit"; return; }
     for _ in $(seq 200); do
         kill -0 "$pid_e" 2>/dev/null || break
         sleep 0.05
@@ -318,7 +306,7 @@ pids+=("$pid_scenario_e")
 # may have taken longer than d's first wait).
 if wait_requests 1 0 30 "${servers_d[@]}" && wait_requests 1 "$(now)" 10 "${servers_d[@]}"; then
     waiting=$(requests_to "${servers_d[@]}" | awk 'END { print $1 }')
-    answer=$(drive --exe "$exe_d" answer query-end-session | tr -d '\r')
+    answer=$(qv_drive --exe "$exe_d" answer query-end-session | tr -d '\r')
     [[ "$answer" =~ ^([0-9]+)\ 1$ ]] && ((BASH_REMATCH[1] < 1000)) ||
         fail "d: WM_QUERYENDSESSION during the wait: '$answer' (milliseconds and the answer)"
     timeout -k 5 20 wine taskkill /im "$exe_d" </dev/null >/dev/null 2>&1 || fail "d: taskkill failed"
@@ -344,19 +332,19 @@ check_sequence "round robin" "127.0.0.1 127.0.0.2 127.0.0.3 127.0.0.1" "2.5-4.5 
 # In the tray no control has the focus: a focused edit's caret would keep the program awake.
 no_focus() {
     local focus
-    focus=$(drive --exe "$exe_a" focus 2>/dev/null | tr -d "\r") &&
+    focus=$(qv_drive --exe "$exe_a" focus 2>/dev/null | tr -d "\r") &&
         fail "control '$focus' of the hidden dialog has the focus $1"
 }
 no_focus "from start-up on"
 
 # A tray click opens the dialog and stops the cycle; OK with a new delay saves and goes on.
-if drive --exe "$exe_a" tray-click && drive --exe "$exe_a" wait-visible; then
+if qv_drive --exe "$exe_a" tray-click && qv_drive --exe "$exe_a" wait-visible; then
     opened=$(now)
     # The handler that shows the dialog may still be filling it in.
     for _ in $(seq 10); do
-        focus=$(drive --exe "$exe_a" focus | tr -d "\r")
-        delay=$(drive --exe "$exe_a" get-text 1000 | tr -d "\r")
-        selection=$(drive --exe "$exe_a" selection 1000 | tr -d "\r")
+        focus=$(qv_drive --exe "$exe_a" focus | tr -d "\r")
+        delay=$(qv_drive --exe "$exe_a" get-text 1000 | tr -d "\r")
+        selection=$(qv_drive --exe "$exe_a" selection 1000 | tr -d "\r")
         [[ "$focus" == 1000 && "$delay" == 3 && "$selection" == "0 1 1" ]] && break
         sleep 0.1
     done
@@ -368,9 +356,9 @@ if drive --exe "$exe_a" tray-click && drive --exe "$exe_a" wait-visible; then
     sleep 4
     closing=$(now)
     # When OK's click returned, its handler done: the new delay counts from there.
-    drive --exe "$exe_a" set-text 1000 4 &&
-        clicked=$(drive --exe "$exe_a" --time click 1 | tr -d '\r') || fail "could not click OK"
-    drive --exe "$exe_a" wait-hidden || fail "the dialog stayed open after OK"
+    qv_drive --exe "$exe_a" set-text 1000 4 &&
+        clicked=$(qv_drive --exe "$exe_a" --time click 1 | tr -d '\r') || fail "could not click OK"
+    qv_drive --exe "$exe_a" wait-hidden || fail "the dialog stayed open after OK"
     no_focus "after OK"
     open_requests=$(requests_to "${servers_a[@]}" | awk -v a="$opened" -v b="$closing" '$1 > a && $1 < b')
     if [[ -n "$open_requests" ]]; then
@@ -422,7 +410,7 @@ boot_cost=$(awk -v s="$boot_start" -v e="$(now)" 'BEGIN { printf "%.2f", e - s }
 echo "wine_endtoend: wineboot --end-session takes $boot_cost s here"
 f_start=$(now)
 start_instance f '3\r\n1\r\n0\r\n127.0.0.41\r\n127.0.0.42\r\n127.0.0.43\r\n'
-if drive --exe quorvane-f.exe wait && wait_requests 1 "$f_start" 20 "${servers_f[@]}"; then
+if qv_drive --exe quorvane-f.exe wait && wait_requests 1 "$f_start" 20 "${servers_f[@]}"; then
     sleep 1
     waiting=$(requests_to "${servers_f[@]}" | awk 'END { print $1 }')
     timeout -k 5 60 wineboot --end-session </dev/null >/dev/null 2>&1 &

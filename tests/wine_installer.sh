@@ -15,7 +15,7 @@ setup=$(readlink -f "$1")
 portable=$(readlink -f "$2")
 quorvane=$(readlink -f "$3")
 driver=$(readlink -f "$4")
-source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
+source "$(dirname "$(readlink -f "$0")")/harness/harness.sh"
 qv_require_session wine_installer
 
 qv_start_script
@@ -77,18 +77,17 @@ timeout 60 wine reg query 'HKCU\Software\Quorvane' </dev/null >/dev/null 2>&1 &&
     fail "the installer wrote settings of its own to the registry"
 
 # --- The program as its shortcut starts it -------------------------------------------------
-timeout -k 5 60 tcpdump -i lo -n -v -l 'icmp[icmptype] == icmp-echo and dst host 127.0.0.1' \
-    >"$tmp/capture" 2>"$tmp/tcpdump.err" &
-pids+=("$!")
-for _ in $(seq 100); do grep -q "listening on" "$tmp/tcpdump.err" && break; sleep 0.1; done
+# Without it, the count of echo requests below fails.
+qv_capture wine_installer 60 "$tmp/capture" "$tmp/tcpdump.err" -n -v -l \
+    'icmp[icmptype] == icmp-echo and dst host 127.0.0.1' || status=1
 work=$(unix "$workdir")
 (cd "$work" && exec timeout -k 5 60 wine "$installdir\\quorvane.exe" </dev/null >"$tmp/program.log" 2>&1) &
 program=$!
 pids+=("$program")
-drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
-if drive wait && drive tray-click && drive wait-visible; then
-    drive set-text 1000 3 && drive set-text 1002 127.0.0.1 && drive click 1004 &&
-        drive click 1 && drive wait-hidden || fail "could not add 127.0.0.1 and press OK"
+qv_drive_with "$driver" 30
+if qv_drive wait && qv_drive tray-click && qv_drive wait-visible; then
+    qv_drive set-text 1000 3 && qv_drive set-text 1002 127.0.0.1 && qv_drive click 1004 &&
+        qv_drive click 1 && qv_drive wait-hidden || fail "could not add 127.0.0.1 and press OK"
     printf '3\r\n0\r\n1\r\n127.0.0.1\r\n' >"$tmp/expected"
     cmp -s "$tmp/expected" "$work/Quorvane.Lst" ||
         fail "OK did not save the list in the working directory: $(od -c "$work/Quorvane.Lst" 2>&1 | head -3)"
@@ -128,10 +127,10 @@ w "$setup" /S "/D=$custom" >/dev/null 2>&1 || fail "the silent install into $cus
 (cd "$work" && exec timeout -k 5 120 wine "$custom\\quorvane.exe" </dev/null >"$tmp/program2.log" 2>&1) &
 program=$!
 pids+=("$program")
-drive wait || fail "the program in $custom did not start: $(head -c 500 "$tmp/program2.log")"
+qv_drive wait || fail "the program in $custom did not start: $(head -c 500 "$tmp/program2.log")"
 timeout -k 5 180 wine "$setup" </dev/null >/dev/null 2>&1 &
 pids+=("$!")
-wizard() { timeout -k 5 30 wine "$driver" --caption "Quorvane Setup*" "$@" </dev/null; }
+wizard() { qv_drive --caption "Quorvane Setup*" "$@"; }
 page() { wizard --text "$1" wait && wizard wait-enabled 1; }
 # Welcome, licence, components: the defaults; then the folder is the installation's own.
 for step in "Click Next to continue" "I Agree" "Check the components" "Destination Folder"; do
@@ -146,10 +145,10 @@ for step in "Click Next to continue" "I Agree" "Check the components" "Destinati
     wizard click 1 || fail "could not go past the page showing '$step'"
 done
 box=(--caption "Quorvane Setup" --text "will be closed")
-if timeout -k 5 30 wine "$driver" "${box[@]}" wait </dev/null; then
+if qv_drive "${box[@]}" wait; then
     shot upgrade-question
     kill -0 "$program" 2>/dev/null || fail "the program was closed before the user said OK"
-    timeout -k 5 30 wine "$driver" "${box[@]}" click 1 </dev/null || fail "could not answer OK"
+    qv_drive "${box[@]}" click 1 || fail "could not answer OK"
 else
     fail "the upgrade did not say that it closes the running program"
 fi
@@ -160,7 +159,7 @@ if page "Quorvane is installed"; then
         fail "the finish page's text is cut off: it needs and has (pixels) ${measure:-?}"
     # Finish, with "Start Quorvane now" ticked as it is by default.
     wizard click 1 || fail "could not click Finish"
-    drive wait || fail "Finish did not start the program"
+    qv_drive wait || fail "Finish did not start the program"
 else
     fail "the upgrade did not finish: $(wizard controls | tr '\r\n' '  ')"
 fi
@@ -176,7 +175,7 @@ done
 # --- A silent upgrade where the user has turned the Startup shortcut off ----------------------
 rm -f "$(unix "$startup")"
 w "$setup" /S >/dev/null 2>&1 || fail "the silent upgrade ended with $?"
-timeout -k 5 30 wine "$driver" wait-gone </dev/null || fail "the silent upgrade left the program running"
+qv_drive wait-gone || fail "the silent upgrade left the program running"
 [[ -e "$(unix "$startup")" ]] && fail "the silent upgrade put back the Startup shortcut the user had removed"
 [[ -f "$(unix "$startmenu")" ]] || fail "the silent upgrade removed the Start-menu shortcut"
 cmp -s "$cust/quorvane.exe" "$quorvane" || fail "the silent upgrade did not go into $custom"
@@ -185,14 +184,14 @@ cmp -s "$cust/quorvane.exe" "$quorvane" || fail "the silent upgrade did not go i
 # --- Uninstall, driven: the question on the list defaults to No -----------------------------
 timeout -k 5 120 wine "$cust/uninstall.exe" </dev/null >/dev/null 2>&1 &
 pids+=("$!")
-unwizard() { timeout -k 5 30 wine "$driver" --caption "Quorvane Uninstall*" "$@" </dev/null; }
+unwizard() { qv_drive --caption "Quorvane Uninstall*" "$@"; }
 box=(--caption "Quorvane Uninstall" --text "Remove your server list")
 if unwizard --text "will be uninstalled" wait && unwizard wait-enabled 1 && unwizard click 1 &&
-    timeout -k 5 30 wine "$driver" "${box[@]}" wait </dev/null; then
+    qv_drive "${box[@]}" wait; then
     shot uninstall-question
-    default=$(timeout -k 5 30 wine "$driver" "${box[@]}" default-button </dev/null | tr -d '\r')
+    default=$(qv_drive "${box[@]}" default-button | tr -d '\r')
     [[ "$default" == "7 No" ]] || fail "the question on the list defaults to '$default', not No"
-    timeout -k 5 30 wine "$driver" "${box[@]}" click 7 </dev/null || fail "could not answer No"
+    qv_drive "${box[@]}" click 7 || fail "could not answer No"
     unwizard --text "Completed" wait && unwizard wait-enabled 1 && unwizard click 1 ||
         fail "the uninstaller did not complete: $(unwizard controls | tr '\r\n' '  ')"
 else

@@ -21,7 +21,7 @@ fi
 quorvane=$(readlink -f "$1")
 driver=$(readlink -f "$2")
 holder=$(readlink -f "$3")
-source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
+source "$(dirname "$(readlink -f "$0")")/harness/harness.sh"
 qv_require_session wine_lists
 for tool in tcpdump wine winepath; do
     command -v "$tool" >/dev/null || { echo "wine_lists: $tool is missing" >&2; exit 1; }
@@ -33,17 +33,10 @@ qv_on_exit() {
     mountpoint -q "$tmp/f" && umount -l "$tmp/f"
 }
 now() { date +%s.%N; }
-drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
+qv_drive_with "$driver" 30
 
-timeout -k 5 170 tcpdump -i lo -n -tt -l 'icmp[icmptype] == icmp-echo' \
-    >"$tmp/capture" 2>"$tmp/tcpdump.err" &
-pids+=("$!")
-for _ in $(seq 100); do
-    grep -q "listening on" "$tmp/tcpdump.err" && break
-    sleep 0.1
-done
-grep -q "listening on" "$tmp/tcpdump.err" ||
-    { echo "wine_lists: tcpdump did not start: $(head -c 500 "$tmp/tcpdump.err")" >&2; exit 1; }
+qv_capture wine_lists 170 "$tmp/capture" "$tmp/tcpdump.err" -n -tt -l 'icmp[icmptype] == icmp-echo' ||
+    exit 1
 
 # Echo requests to ADDRESS seen after time AFTER, one time a line.
 requests_to() {
@@ -88,17 +81,17 @@ release() {
     sleep 0.3
 }
 exit_by_dialog() {
-    drive --exe "quorvane-$1.exe" tray-click && drive --exe "quorvane-$1.exe" wait-visible &&
-        drive --exe "quorvane-$1.exe" click 2 || { fail "$1: could not click Exit"; return; }
+    qv_drive --exe "quorvane-$1.exe" tray-click && qv_drive --exe "quorvane-$1.exe" wait-visible &&
+        qv_drive --exe "quorvane-$1.exe" click 2 || { fail "$1: could not click Exit"; return; }
     ends_with_zero "$1" "$2" Exit
 }
 # The file-error box of quorvane-NAME.exe: its text, once shown.
 box_text() {
     local box=(--exe "quorvane-$1.exe" --caption "quorvane-$1")
-    drive "${box[@]}" wait >/dev/null && drive "${box[@]}" wait-visible >/dev/null &&
-        drive "${box[@]}" get-text 65535 | tr -d "\r"
+    qv_drive "${box[@]}" wait >/dev/null && qv_drive "${box[@]}" wait-visible >/dev/null &&
+        qv_drive "${box[@]}" get-text 65535 | tr -d "\r"
 }
-close_box() { drive --exe "quorvane-$1.exe" --caption "quorvane-$1" click 1; }
+close_box() { qv_drive --exe "quorvane-$1.exe" --caption "quorvane-$1" click 1; }
 
 hour_list='3600\r\n0\r\n0\r\n127.0.0.51\r\n'
 
@@ -113,7 +106,7 @@ echo "l: held at start-up: '$text'"
 [[ "$text" == "A sharing violation occurred while accessing $list_l." ]] ||
     fail "l: the box at start-up says '$text'"
 close_box l || fail "l: could not close the box"
-drive --exe quorvane-l.exe --caption quorvane-l wait-hidden >/dev/null 2>&1
+qv_drive --exe quorvane-l.exe --caption quorvane-l wait-hidden >/dev/null 2>&1
 release l
 sleep 1
 kill -0 "$pid_l" 2>/dev/null || fail "l: the program ended after the box"
@@ -123,18 +116,18 @@ exit_by_dialog l "$pid_l"
 start s s "$hour_list"
 cp "$tmp/s/Quorvane.Lst" "$tmp/s.lst"
 list_s=$(winepath -w "$tmp/s/Quorvane.Lst")
-drive --exe quorvane-s.exe wait || fail "s: no dialog"
+qv_drive --exe quorvane-s.exe wait || fail "s: no dialog"
 hold "$tmp/s/Quorvane.Lst" s || fail "s: the list could not be held: $(cat "$tmp/hold-s.log")"
-if drive --exe quorvane-s.exe tray-click && drive --exe quorvane-s.exe wait-visible; then
+if qv_drive --exe quorvane-s.exe tray-click && qv_drive --exe quorvane-s.exe wait-visible; then
     # Posted: the click returns only once its box is closed.
-    drive --exe quorvane-s.exe set-text 1000 3 && drive --exe quorvane-s.exe post-click 1 ||
+    qv_drive --exe quorvane-s.exe set-text 1000 3 && qv_drive --exe quorvane-s.exe post-click 1 ||
         fail "s: could not click OK"
     text=$(box_text s)
     echo "s: held while OK saves: '$text'"
     [[ "$text" == *"$list_s"* ]] || fail "s: the box of the failed save says '$text'"
     closed=$(now)
     close_box s || fail "s: could not close the box"
-    drive --exe quorvane-s.exe wait-hidden || fail "s: the dialog stayed open after the box"
+    qv_drive --exe quorvane-s.exe wait-hidden || fail "s: the dialog stayed open after the box"
     if wait_request 127.0.0.51 "$closed" 8; then
         first=$(requests_to 127.0.0.51 "$closed" | head -1)
         echo "s: the first echo request $(awk -v a="$first" -v b="$closed" 'BEGIN { printf "%.2f", a - b }') s after the box closed"
@@ -145,11 +138,11 @@ if drive --exe quorvane-s.exe tray-click && drive --exe quorvane-s.exe wait-visi
     left=$(cd "$tmp/s" && ls -A | grep -v -x -e Quorvane.Lst -e quorvane-s.exe)
     [[ -z "$left" ]] || fail "s: the failed save left: $left"
     # The icon takes clicks again, and once the other program lets go the next OK saves.
-    if drive --exe quorvane-s.exe tray-click && drive --exe quorvane-s.exe wait-visible; then
+    if qv_drive --exe quorvane-s.exe tray-click && qv_drive --exe quorvane-s.exe wait-visible; then
         release s
-        drive --exe quorvane-s.exe set-text 1000 4 && drive --exe quorvane-s.exe click 1 ||
+        qv_drive --exe quorvane-s.exe set-text 1000 4 && qv_drive --exe quorvane-s.exe click 1 ||
             fail "s: could not click OK again"
-        drive --exe quorvane-s.exe wait-hidden || fail "s: the dialog stayed open after OK"
+        qv_drive --exe quorvane-s.exe wait-hidden || fail "s: the dialog stayed open after OK"
         [[ "$(cat "$tmp/s/Quorvane.Lst")" == "$(printf '4\r\n0\r\n0\r\n127.0.0.51\r\n')" ]] ||
             fail "s: the next OK left the list as: $(od -c "$tmp/s/Quorvane.Lst" | head -3)"
     else
@@ -166,11 +159,11 @@ if mount -t tmpfs -o size=2m,mode=0755 qvfull "$tmp/f" 2>/dev/null; then
     start f f "$hour_list"
     cp "$tmp/f/Quorvane.Lst" "$tmp/f.lst"
     list_f=$(winepath -w "$tmp/f/Quorvane.Lst")
-    drive --exe quorvane-f.exe wait || fail "f: no dialog"
+    qv_drive --exe quorvane-f.exe wait || fail "f: no dialog"
     # Every block taken; a new file can still be made, but nothing written to it.
     dd if=/dev/zero of="$tmp/f/filler" bs=4k 2>/dev/null
-    if drive --exe quorvane-f.exe tray-click && drive --exe quorvane-f.exe wait-visible; then
-        drive --exe quorvane-f.exe set-text 1000 3 && drive --exe quorvane-f.exe post-click 1 ||
+    if qv_drive --exe quorvane-f.exe tray-click && qv_drive --exe quorvane-f.exe wait-visible; then
+        qv_drive --exe quorvane-f.exe set-text 1000 3 && qv_drive --exe quorvane-f.exe post-click 1 ||
             fail "f: could not click OK"
         text=$(box_text f)
         echo "f: OK on a full file system: '$text'"
@@ -178,7 +171,7 @@ if mount -t tmpfs -o size=2m,mode=0755 qvfull "$tmp/f" 2>/dev/null; then
             fail "f: the box of the failed save says '$text'"
         closed=$(now)
         close_box f || fail "f: could not close the box"
-        drive --exe quorvane-f.exe wait-hidden || fail "f: the dialog stayed open after the box"
+        qv_drive --exe quorvane-f.exe wait-hidden || fail "f: the dialog stayed open after the box"
         wait_request 127.0.0.51 "$closed" 8 ||
             fail "f: no echo request in 8 s after the failed save: the cycle did not go on"
         cmp -s "$tmp/f.lst" "$tmp/f/Quorvane.Lst" || fail "f: the failed save changed the list file"
@@ -195,13 +188,13 @@ fi
 
 # --- i, j: one instance per folder ---------------------------------------------------------
 start i i '3\r\n0\r\n0\r\n127.0.0.52\r\n'
-drive --exe quorvane-i.exe wait || fail "i: no dialog"
+qv_drive --exe quorvane-i.exe wait || fail "i: no dialog"
 started=$(now)
 start i2 i
 ends_with_zero i2 "$pid_i2" "a second start in the same folder" 10 &&
     echo "i2: a second start in i's folder: exit code 0 after $(awk -v a="$(now)" -v b="$started" 'BEGIN { printf "%.2f", a - b }') s"
-drive --exe quorvane-i.exe wait-visible || fail "i: the second start did not open the first one's dialog"
-drive --exe quorvane-i.exe click 1 || fail "i: could not click OK"
+qv_drive --exe quorvane-i.exe wait-visible || fail "i: the second start did not open the first one's dialog"
+qv_drive --exe quorvane-i.exe click 1 || fail "i: could not click OK"
 start j j '3\r\n0\r\n0\r\n127.0.0.53\r\n'
 since=$(now)
 wait_request 127.0.0.53 "$since" 10 || fail "j: another folder does not cycle beside i"
@@ -211,7 +204,7 @@ kill -0 "$pid_j" 2>/dev/null || fail "j: ended"
 timeout -k 5 20 wine taskkill /f /im quorvane-i.exe </dev/null >/dev/null 2>&1 || fail "i: taskkill /f failed"
 wait "$pid_i" 2>/dev/null
 start i3 i
-drive --exe quorvane-i3.exe wait || fail "i3: no dialog after the holder was killed"
+qv_drive --exe quorvane-i3.exe wait || fail "i3: no dialog after the holder was killed"
 since=$(now)
 wait_request 127.0.0.52 "$since" 10 || fail "i3: does not cycle after the holder was killed"
 exit_by_dialog i3 "$pid_i3"

@@ -15,7 +15,7 @@ if (($# != 2)); then
 fi
 quorvane=$(readlink -f "$1")
 driver=$(readlink -f "$2")
-source "$(dirname "$(readlink -f "$0")")/win32/session.sh"
+source "$(dirname "$(readlink -f "$0")")/harness/harness.sh"
 qv_require_session wine_paths
 
 qv_start_script
@@ -24,7 +24,7 @@ qv_on_exit() {
     [[ -z "$pid" ]] || { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
     chmod -R u+w "$tmp" 2>/dev/null
 }
-drive() { timeout -k 5 30 wine "$driver" "$@" </dev/null; }
+qv_drive_with "$driver" 30
 
 # Delays of an hour: the cycle sends nothing while a case runs.
 before='3600\r\n0\r\n1\r\n127.0.0.1\r\n'
@@ -39,7 +39,7 @@ start() {
     (cd "$dir" && exec timeout -k 5 60 wine "$tmp/quorvane-$name.exe" </dev/null \
         >"$tmp/$name.log" 2>&1) &
     pid=$!
-    drive --exe "quorvane-$name.exe" wait && return 0
+    qv_drive --exe "quorvane-$name.exe" wait && return 0
     fail "$name: its dialog never appeared (the driver's exit code $?)" \
         "$(qv_program_state "$name" "$pid")"
     stop "$name"
@@ -50,16 +50,16 @@ start() {
 stop() {
     local name=$1 exe=quorvane-$1.exe
     if kill -0 "$pid" 2>/dev/null && [[ "${2:-}" == close ]]; then
-        drive --exe "$exe" post-close || fail "$name: could not post the close request"
+        qv_drive --exe "$exe" post-close || fail "$name: could not post the close request"
         for _ in $(seq 100); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.05
         done
     elif kill -0 "$pid" 2>/dev/null; then
-        if ! drive --exe "$exe" visible; then
-            drive --exe "$exe" tray-click && drive --exe "$exe" wait-visible
+        if ! qv_drive --exe "$exe" visible; then
+            qv_drive --exe "$exe" tray-click && qv_drive --exe "$exe" wait-visible
         fi
-        drive --exe "$exe" click 2 || fail "$name: could not click Exit"
+        qv_drive --exe "$exe" click 2 || fail "$name: could not click Exit"
         for _ in $(seq 100); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.05
@@ -73,15 +73,15 @@ stop() {
 # another one (posts the click when a box is to follow, which holds the click till it closes).
 load_and_save() {
     local name=$1 exe=quorvane-$1.exe click=${2:-click}
-    if ! drive --exe "$exe" tray-click || ! drive --exe "$exe" wait-visible; then
+    if ! qv_drive --exe "$exe" tray-click || ! qv_drive --exe "$exe" wait-visible; then
         fail "$name: a tray click did not show the dialog $(qv_program_state "$name" "$pid")"
         return 1
     fi
-    drive --exe "$exe" wait-text 1000 3600 ||
+    qv_drive --exe "$exe" wait-text 1000 3600 ||
         fail "$name: the dialog does not show the list's delay: the list was not loaded"
-    drive --exe "$exe" set-text 1000 3599 && drive --exe "$exe" "$click" 1 && return 0
+    qv_drive --exe "$exe" set-text 1000 3599 && qv_drive --exe "$exe" "$click" 1 && return 0
     fail "$name: could not click OK; a box says:" \
-        "'$(drive --exe "$exe" --caption "quorvane-$name" get-text 65535 2>&1 | tr -d '\r')'"
+        "'$(qv_drive --exe "$exe" --caption "quorvane-$name" get-text 65535 2>&1 | tr -d '\r')'"
     return 1
 }
 # Nothing but the list file (and what the case put there) is left in the directory.
@@ -110,7 +110,7 @@ for case in "jp:$tmp/日本語" "el:$tmp/Ελληνικά" "long:$long"; do
     chmod "$mode" "$dir/Quorvane.Lst"
     start "$name" "$dir" || continue
     if load_and_save "$name"; then
-        drive --exe "quorvane-$name.exe" wait-hidden || fail "$name: the dialog stayed open after OK"
+        qv_drive --exe "quorvane-$name.exe" wait-hidden || fail "$name: the dialog stayed open after OK"
         cmp -s "$tmp/after.lst" "$dir/Quorvane.Lst" ||
             fail "$name: OK left the list file as: $(od -c "$dir/Quorvane.Lst" | head -3)"
         only "$name" "$dir" "Quorvane.Lst "
@@ -135,7 +135,7 @@ printf "$before" >"$tmp/link/store/shared.lst"
 ln -s store/shared.lst "$tmp/link/Quorvane.Lst"
 if start link "$tmp/link"; then
     if load_and_save link; then
-        drive --exe quorvane-link.exe wait-hidden || fail "link: the dialog stayed open after OK"
+        qv_drive --exe quorvane-link.exe wait-hidden || fail "link: the dialog stayed open after OK"
         [[ -L "$tmp/link/Quorvane.Lst" && "$(readlink "$tmp/link/Quorvane.Lst")" == store/shared.lst ]] ||
             fail "link: the list file is no longer the link to store/shared.lst"
         cmp -s "$tmp/after.lst" "$tmp/link/store/shared.lst" ||
@@ -154,11 +154,11 @@ chmod a-w "$tmp/ro/Quorvane.Lst"
 if start ro "$tmp/ro"; then
     if load_and_save ro post-click; then
         box=(--exe quorvane-ro.exe --caption quorvane-ro)
-        if drive "${box[@]}" wait && drive "${box[@]}" wait-visible; then
-            text=$(drive "${box[@]}" get-text 65535 | tr -d '\r')
+        if qv_drive "${box[@]}" wait && qv_drive "${box[@]}" wait-visible; then
+            text=$(qv_drive "${box[@]}" get-text 65535 | tr -d '\r')
             want="Access to Z:${tmp//\//\\}\\ro\\Quorvane.Lst was denied."
             [[ "$text" == "$want" ]] || fail "ro: the box says '$text', not '$want'"
-            drive "${box[@]}" click 1 || fail "ro: could not close the box"
+            qv_drive "${box[@]}" click 1 || fail "ro: could not close the box"
         else
             fail "ro: no box when the read-only list could not be saved"
         fi
@@ -183,7 +183,7 @@ if [[ "$(attributes "$tmp/hidden")" != *H*Quorvane.Lst* ]]; then
         "($(attributes "$tmp/hidden"))"
 elif start hidden "$tmp/hidden"; then
     if load_and_save hidden; then
-        drive --exe quorvane-hidden.exe wait-hidden || fail "hidden: the dialog stayed open after OK"
+        qv_drive --exe quorvane-hidden.exe wait-hidden || fail "hidden: the dialog stayed open after OK"
         cmp -s "$tmp/after.lst" "$tmp/hidden/Quorvane.Lst" || fail "hidden: OK did not save the list"
         seen=$(attributes "$tmp/hidden")
         [[ "$seen" == *A*H*Quorvane.Lst* ]] ||
