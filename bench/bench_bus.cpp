@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "desktop.h"
+#include "harness/wire.h"
 #include "netns.h"
-#include "wire.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <memory>
 
 #include "desktop.h"
+#include "harness/program.h"
 #include "netns.h"
-#include "wire.h"
 
 namespace {
 

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "desktop.h"
+#include "harness/program.h"
+#include "harness/wire.h"
 #include "netns.h"
-#include "wire.h"
 
 namespace {
 

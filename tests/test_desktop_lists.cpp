@@ -23,8 +23,9 @@
 #include <memory>
 
 #include "desktop.h"
+#include "harness/program.h"
+#include "harness/wire.h"
 #include "netns.h"
-#include "wire.h"
 
 namespace {
 

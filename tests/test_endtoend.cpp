@@ -4,8 +4,9 @@
 
 #include <QtTest/QtTest>
 
+#include "harness/program.h"
+#include "harness/wire.h"
 #include "netns.h"
-#include "wire.h"
 
 class CTestEndToEnd : public QObject {
     Q_OBJECT

@@ -27,9 +27,10 @@
 #include <thread>
 
 #include "desktop.h"
+#include "harness/program.h"
+#include "harness/wire.h"
 #include "netns.h"
 #include "platform/linux/qtbustypes.h"
-#include "wire.h"
 
 namespace {
 

@@ -19,9 +19,10 @@
 #include <map>
 #include <memory>
 
+#include "harness/program.h"
+#include "harness/wire.h"
 #include "netns.h"
 #include "picture.h"
-#include "wire.h"
 
 namespace {
 
