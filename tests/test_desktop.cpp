@@ -10,6 +10,7 @@
 
 #include "desktop.h"
 #include "harness/program.h"
+#include "harness/wait.h"
 #include "harness/wire.h"
 #include "netns.h"
 

@@ -19,10 +19,11 @@
 #include <map>
 #include <memory>
 
+#include "harness/picture.h"
 #include "harness/program.h"
+#include "harness/wait.h"
 #include "harness/wire.h"
 #include "netns.h"
-#include "picture.h"
 
 namespace {
 
