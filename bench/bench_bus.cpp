@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "desktop.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
 #include "harness/wire.h"
-#include "netns.h"
 
 namespace {
 

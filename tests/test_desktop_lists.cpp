@@ -22,10 +22,10 @@
 #include <cstring>
 #include <memory>
 
-#include "desktop.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
 #include "harness/program.h"
 #include "harness/wire.h"
-#include "netns.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <QtTest/QtTest>
 
+#include "harness/netns.h"
 #include "harness/program.h"
 #include "harness/wire.h"
-#include "netns.h"
 
 class CTestEndToEnd : public QObject {
     Q_OBJECT

@@ -26,10 +26,10 @@
 #include <numeric>
 #include <thread>
 
-#include "desktop.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
 #include "harness/program.h"
 #include "harness/wire.h"
-#include "netns.h"
 #include "platform/linux/qtbustypes.h"
 
 namespace {

@@ -19,11 +19,11 @@
 #include <map>
 #include <memory>
 
+#include "harness/netns.h"
 #include "harness/picture.h"
 #include "harness/program.h"
 #include "harness/wait.h"
 #include "harness/wire.h"
-#include "netns.h"
 
 namespace {
 
