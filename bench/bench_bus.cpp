@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "desktop.h"
-#include "netns.h"
-#include "wire.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
+#include "harness/wire.h"
 
 namespace {
 

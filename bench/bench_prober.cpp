@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/netns.h"
 #include "logic/keepalivedlg.h"
-#include "netns.h"
 #include "platform/linux/icmpfacility.h"
 #include "platform/linux/icmppacket.h"
 #include "platform/linux/qtplatform.h"

@@ -15,9 +15,9 @@
 #include <functional>
 #include <memory>
 
-#include "desktop.h"
-#include "netns.h"
-#include "wire.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
+#include "harness/program.h"
 
 namespace {
 

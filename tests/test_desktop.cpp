@@ -8,9 +8,11 @@
 #include <memory>
 #include <vector>
 
-#include "desktop.h"
-#include "netns.h"
-#include "wire.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
+#include "harness/program.h"
+#include "harness/wait.h"
+#include "harness/wire.h"
 
 namespace {
 

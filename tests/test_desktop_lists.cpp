@@ -22,9 +22,10 @@
 #include <cstring>
 #include <memory>
 
-#include "desktop.h"
-#include "netns.h"
-#include "wire.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
+#include "harness/program.h"
+#include "harness/wire.h"
 
 namespace {
 
@@ -75,61 +76,6 @@ private:
     QTemporaryDir m_dir;
     QString m_strPath;
     bool m_bMounted = false;
-};
-
-// The real program started in a folder, with the session's environment.
-class CStarted {
-public:
-    CStarted(const QString& dir, const QStringList& session, const QStringList& wrapper = {}) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString& setting : session)
-            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
-        m_process.setProcessEnvironment(env);
-        m_process.setWorkingDirectory(dir);
-        m_process.setStandardErrorFile(m_log.filePath("stderr"));
-        QStringList command = wrapper;
-        command << QStringLiteral(QV_QUORVANE_PATH);
-        m_process.start(command.takeFirst(), command);
-    }
-    ~CStarted() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    CStarted(const CStarted&) = delete;
-    CStarted& operator=(const CStarted&) = delete;
-
-    bool Started() { return m_process.waitForStarted(); }
-    bool Running() const { return m_process.state() == QProcess::Running; }
-    void Signal(int nSignal) { ::kill(static_cast<pid_t>(m_process.processId()), nSignal); }
-    // Waits for the end, however it ends; false when it still runs.
-    bool Ends(int nMs) { return m_process.waitForFinished(nMs); }
-    int ExitCode() const { return m_process.exitCode(); }
-    void Kill() {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    bool EndsWithZero(int nMs) {
-        return m_process.waitForFinished(nMs) && m_process.exitStatus() == QProcess::NormalExit &&
-               m_process.exitCode() == 0;
-    }
-    bool EndCleanly() {
-        m_process.terminate();
-        return EndsWithZero(5000) && MemoryErrorIn(StdErr()).isEmpty();
-    }
-    QByteArray StdErr() const { return ReadAll(m_log.filePath("stderr")); }
-    QString Outcome() const {
-        return QStringLiteral("state %1, exit status %2, code %3; stderr:\n%4")
-            .arg(m_process.state())
-            .arg(m_process.exitStatus())
-            .arg(m_process.exitCode())
-            .arg(QString::fromUtf8(StdErr()));
-    }
-
-private:
-    QTemporaryDir m_log;
-    QProcess m_process;
 };
 
 // A system user of the test's own, gone again with the object.
@@ -401,7 +347,7 @@ void CTestDesktopLists::FailedSaveGoesOn() {
     }
     const QStringList files = folder.Files();
 
-    CStarted program(folder.Path(), m_pDesktop->Session());
+    CProgram program(CInFolder{folder.Path()}, m_pDesktop->Session());
     QVERIFY(program.Started());
     xcb_window_t dialog = m_pDesktop->OpenDialog();
     QVERIFY2(dialog != XCB_NONE, qPrintable(program.Outcome()));
@@ -437,7 +383,7 @@ void CTestDesktopLists::UnreadableListSaysSo() {
     QVERIFY(::chmod(QFile::encodeName(folder.Path()).constData(), 0777) == 0);
     QVERIFY(::chmod(QFile::encodeName(QFileInfo(folder.Path()).path()).constData(), 0755) == 0);
     // Root reads any file: the program runs as nobody.
-    CStarted program(folder.Path(), m_pDesktop->Session(),
+    CProgram program(CInFolder{folder.Path()}, m_pDesktop->Session(),
                      {"setpriv", "--reuid", "65534", "--regid", "65534", "--clear-groups"});
     QVERIFY(program.Started());
     const xcb_window_t box = m_pDesktop->WindowNamed(kBoxCaption, 15000);
@@ -460,7 +406,7 @@ void CTestDesktopLists::OneInstancePerFolder() {
     QVERIFY(one.Write("3\r\n0\r\n0\r\n127.0.0.32\r\n"));
     QVERIFY(two.Write("3\r\n0\r\n0\r\n127.0.0.33\r\n"));
 
-    auto first = std::make_unique<CStarted>(one.Path(), m_pDesktop->Session());
+    auto first = std::make_unique<CProgram>(CInFolder{one.Path()}, m_pDesktop->Session());
     QVERIFY(first->Started());
     QVERIFY2(m_pDesktop->TrayIcon(10000) != XCB_NONE, qPrintable(first->Outcome()));
     // A second start in the same folder opens the first one's dialog and ends, whatever
@@ -468,7 +414,7 @@ void CTestDesktopLists::OneInstancePerFolder() {
     QTemporaryDir otherTemp;
     QElapsedTimer secondClock;
     secondClock.start();
-    CStarted second(one.Path(), m_pDesktop->Session() << "TMPDIR=" + otherTemp.path());
+    CProgram second(CInFolder{one.Path()}, m_pDesktop->Session() << "TMPDIR=" + otherTemp.path());
     QVERIFY(second.Started());
     QVERIFY2(second.EndsWithZero(10000), qPrintable(second.Outcome()));
     qInfo("a second start in the same folder: exit code 0 after %lld ms", secondClock.elapsed());
@@ -484,7 +430,7 @@ void CTestDesktopLists::OneInstancePerFolder() {
     first->Signal(SIGSTOP);
     QElapsedTimer unansweredClock;
     unansweredClock.start();
-    CStarted unanswered(one.Path(), m_pDesktop->Session());
+    CProgram unanswered(CInFolder{one.Path()}, m_pDesktop->Session());
     QVERIFY(unanswered.Started());
     const bool bEnded = unanswered.Ends(20000);
     qInfo("a start while the holder is stopped: %s, exit code %d after %lld ms",
@@ -498,7 +444,7 @@ void CTestDesktopLists::OneInstancePerFolder() {
     QVERIFY(m_pDesktop->Keys(late, "Return"));
 
     // Another folder is another list, and cycles beside it.
-    CStarted other(two.Path(), m_pDesktop->Session());
+    CProgram other(CInFolder{two.Path()}, m_pDesktop->Session());
     QVERIFY(other.Started());
     QVERIFY2(capture.RunUntilSeen({"127.0.0.33"}, 10.0), qPrintable(other.Outcome()));
     QVERIFY2(capture.RunUntilSeen({"127.0.0.32"}, 10.0), qPrintable(first->Outcome()));
@@ -508,7 +454,7 @@ void CTestDesktopLists::OneInstancePerFolder() {
     first->Kill();
     first.reset();
     const int nBefore = capture.To({"127.0.0.32"}).size();
-    CStarted next(one.Path(), m_pDesktop->Session());
+    CProgram next(CInFolder{one.Path()}, m_pDesktop->Session());
     QVERIFY(next.Started());
     const double deadline = clock.elapsed() / 1000.0 + 10.0;
     while (capture.To({"127.0.0.32"}).size() == nBefore && clock.elapsed() / 1000.0 < deadline)
@@ -516,7 +462,7 @@ void CTestDesktopLists::OneInstancePerFolder() {
     QVERIFY2(capture.To({"127.0.0.32"}).size() > nBefore, qPrintable(next.Outcome()));
     QVERIFY2(next.Running(), qPrintable(next.Outcome()));
     // And it takes over the requests of later starts, past the socket the killed one left.
-    CStarted later(one.Path(), m_pDesktop->Session());
+    CProgram later(CInFolder{one.Path()}, m_pDesktop->Session());
     QVERIFY(later.Started());
     QVERIFY2(later.EndsWithZero(10000), qPrintable(later.Outcome()));
     QVERIFY2(m_pDesktop->WindowNamed(kDialogCaption, 10000) != XCB_NONE,
@@ -575,7 +521,7 @@ void CTestDesktopLists::NeighbourCannotHoldOrHear() {
 
         // The user's start runs its list: its first request goes out.
         const double startedAt = Seconds(clock);
-        CStarted first(folder, session, user.As());
+        CProgram first(CInFolder{folder}, session, user.As());
         QVERIFY(first.Started());
         bool bEnded = false;
         while (!bEnded && capture.To({"127.0.0.34"}).isEmpty() &&
@@ -597,7 +543,7 @@ void CTestDesktopLists::NeighbourCannotHoldOrHear() {
         // A second start of the user's reaches the first, never the neighbour; with the
         // private folder taken there is nothing to meet at, and it runs beside the first.
         const double secondAt = Seconds(clock);
-        CStarted second(folder, session, user.As());
+        CProgram second(CInFolder{folder}, session, user.As());
         QVERIFY(second.Started());
         if (strAttack == "folder") {
             QVERIFY2(!second.Ends(3000), qPrintable(second.Outcome()));
@@ -633,7 +579,7 @@ void CTestDesktopLists::PeerOfAnotherUser() {
 
     // The holder hangs up on root's request and shows nothing.
     {
-        CStarted holder(place.m_strFolder, session, user.As());
+        CProgram holder(CInFolder{place.m_strFolder}, session, user.As());
         QVERIFY(holder.Started());
         QVERIFY2(capture.RunUntilSeen({"127.0.0.34"}, 10.0), qPrintable(holder.Outcome()));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -657,7 +603,7 @@ void CTestDesktopLists::PeerOfAnotherUser() {
     plan.socketPath = names + ".sock";
     CNeighbour root(0, 0, plan);
     QVERIFY(root.Locked() && root.Listening());
-    CStarted start(place.m_strFolder, session, user.As());
+    CProgram start(CInFolder{place.m_strFolder}, session, user.As());
     QVERIFY(start.Started());
     QVERIFY2(start.Ends(10000) && start.ExitCode() != 0, qPrintable(start.Outcome()));
     QVERIFY2(start.StdErr().contains("belongs to user 0"), qPrintable(start.Outcome()));
@@ -687,7 +633,7 @@ void CTestDesktopLists::GoneWorkingDirectory() {
             << "-c"
             << "rmdir '" + folder + "' && exec \"$0\"";
     {
-        CStarted program(folder, session, wrapper);
+        CProgram program(CInFolder{folder}, session, wrapper);
         QVERIFY(program.Started());
         const xcb_window_t box = m_pDesktop->WindowNamed(kBoxCaption, 15000);
         QVERIFY2(box != XCB_NONE, qPrintable(program.Outcome()));

@@ -4,8 +4,9 @@
 
 #include <QtTest/QtTest>
 
-#include "netns.h"
-#include "wire.h"
+#include "harness/netns.h"
+#include "harness/program.h"
+#include "harness/wire.h"
 
 class CTestEndToEnd : public QObject {
     Q_OBJECT

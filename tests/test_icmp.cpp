@@ -27,9 +27,9 @@
 #include <memory>
 #include <thread>
 
+#include "harness/netns.h"
 #include "logic/keepalivedlg.h"
 #include "lookupcases.h"
-#include "netns.h"
 #include "platform/linux/icmpfacility.h"
 #include "platform/linux/icmppacket.h"
 #include "platform/linux/qtplatform.h"
@@ -513,7 +513,9 @@ void CTestIcmp::LookupForms() {
         if (lookup) QCOMPARE(*lookup, CString(c.pszLookup));
     }
     // Bytes that are no UTF-8 are no name.
-    QVERIFY(!CQtPlatform::LookupForm("b\xfc" "cher.example"));
+    QVERIFY(
+        !CQtPlatform::LookupForm("b\xfc"
+                                 "cher.example"));
 }
 
 void CTestIcmp::NotPermitted() {

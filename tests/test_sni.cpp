@@ -26,10 +26,11 @@
 #include <numeric>
 #include <thread>
 
-#include "desktop.h"
-#include "netns.h"
+#include "harness/desktop.h"
+#include "harness/netns.h"
+#include "harness/program.h"
+#include "harness/wire.h"
 #include "platform/linux/qtbustypes.h"
-#include "wire.h"
 
 namespace {
 

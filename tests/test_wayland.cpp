@@ -19,9 +19,11 @@
 #include <map>
 #include <memory>
 
-#include "netns.h"
-#include "picture.h"
-#include "wire.h"
+#include "harness/netns.h"
+#include "harness/picture.h"
+#include "harness/program.h"
+#include "harness/wait.h"
+#include "harness/wire.h"
 
 namespace {
 

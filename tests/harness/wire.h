@@ -1,6 +1,7 @@
 #pragma once
 // What the real program puts on the wire in the loopback-only namespace, and the firewall
-// rules that make a server silent there. Header-only: shared by the end-to-end tests.
+// rules that make a server silent there. Header-only: shared by the end-to-end tests and the
+// bus benchmark.
 
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
@@ -12,14 +13,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QVector>
-#include <csignal>
 
 struct CSeen {
     QString strDestination;
@@ -130,86 +127,4 @@ private:
                nft.exitCode() == 0;
     }
     bool m_bOk = false;
-};
-
-// What a memory checker, the sanitizers or glibc print when the heap is corrupt or leaks;
-// empty when the output holds none of it.
-inline QString MemoryErrorIn(const QByteArray& output) {
-    static const char* const kSigns[] = {
-        "AddressSanitizer", "LeakSanitizer", "runtime error:",  "malloc",
-        "corrupted",        "double free",   "free(): invalid", "Segmentation fault"};
-    for (const char* sign : kSigns) {
-        const qsizetype at = output.indexOf(sign);
-        if (at >= 0) return QString::fromUtf8(output.mid(qMax<qsizetype>(0, at - 200), 800));
-    }
-    return {};
-}
-
-// The real program, started in a working directory of its own with the given list file.
-// desktop: the environment of the desktop session it runs in ("NAME=value"); without one it
-// runs with no display (offscreen). wrapper: a command that runs it.
-class CProgram {
-public:
-    explicit CProgram(const QByteArray& listFile, const QStringList& desktop = {},
-                      const QStringList& wrapper = {}) {
-        QFile file(m_dir.path() + "/Quorvane.Lst");
-        if (file.open(QIODevice::WriteOnly)) file.write(listFile);
-        file.close();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        for (const QString& setting : desktop)
-            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
-        m_process.setProcessEnvironment(env);
-        m_process.setWorkingDirectory(m_dir.path());
-        // To a file, not a pipe: nothing has to drain it while the program runs.
-        m_process.setStandardErrorFile(m_log.filePath("stderr"));
-        QStringList command = wrapper;
-        command << QStringLiteral(QV_QUORVANE_PATH);
-        m_process.start(command.takeFirst(), command);
-    }
-    ~CProgram() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    CProgram(const CProgram&) = delete;
-    CProgram& operator=(const CProgram&) = delete;
-
-    bool Started() { return m_process.waitForStarted(); }
-    void Signal(int nSignal) { ::kill(static_cast<pid_t>(m_process.processId()), nSignal); }
-    // Waits for the end; true when it ended on its own with exit code 0.
-    bool EndsWithZero(int nMs) {
-        return m_process.waitForFinished(nMs) && m_process.exitStatus() == QProcess::NormalExit &&
-               m_process.exitCode() == 0;
-    }
-    // Ends it as the session would: SIGTERM, then a clean exit with nothing reported.
-    bool EndCleanly() {
-        m_process.terminate();
-        return EndsWithZero(5000) && MemoryError().isEmpty();
-    }
-    QString Outcome() const {
-        return QStringLiteral("state %1, exit status %2, code %3; stderr:\n%4")
-            .arg(m_process.state())
-            .arg(m_process.exitStatus())
-            .arg(m_process.exitCode())
-            .arg(QString::fromUtf8(StdErr()));
-    }
-    // What the memory checkers or glibc said on its standard error; empty when nothing.
-    QString MemoryError() const { return MemoryErrorIn(StdErr()); }
-    QByteArray StdErr() const {
-        QFile file(m_log.filePath("stderr"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    QString Dir() const { return m_dir.path(); }
-    QStringList Files() const { return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden); }
-    QByteArray ListFile() const {
-        QFile file(m_dir.path() + "/Quorvane.Lst");
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QTemporaryDir m_log;
-    QProcess m_process;
 };

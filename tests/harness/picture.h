@@ -8,10 +8,9 @@
 #include <QMap>
 #include <QPoint>
 #include <QRect>
-#include <QThread>
 #include <cstdlib>
 
-inline void Sleep(int nMs) { QThread::msleep(static_cast<unsigned long>(nMs)); }
+#include "wait.h"
 
 // The tray pictures, told apart by their colours: the waiting disc is dark green with a
 // bright sweep, the probing one the other way round, the idle one has a red badge.

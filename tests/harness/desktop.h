@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "picture.h"
+#include "wait.h"
 
 // The main dialog's caption, by which the tests find its window.
 inline constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";
