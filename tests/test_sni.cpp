@@ -513,8 +513,10 @@ QList<QRect> CTestSni::OpenMenu(CDesktop& desktop, CTrayHost& host, const QRect&
     // GNOME Shell draws its menus into its own window: what a click changed on the screen.
     if (host.MenuOnLeftClick()) {
         const QRect screen(0, 0, 1024, 768);
-        const QImage before = desktop.Screen(screen);
-        if (!desktop.ClickAt(icon.center(), nButton)) return {};
+        // A window just closed fades out: what it leaves behind is not the menu.
+        const QImage before =
+            SteadyScreen([&] { return desktop.Screen(screen); }, host.Area(), 3000);
+        if (before.isNull() || !desktop.ClickAt(icon.center(), nButton)) return {};
         // The icon and its button in the top bar change on their own.
         return SteadyMenuEntries(
             before, [&] { return desktop.Screen(screen); }, host.Area(), 2, 5000);
@@ -614,7 +616,10 @@ void CTestSni::StartedFirstClicksRestart() {
              qPrintable(QStringLiteral("%1 menu entries after a right click").arg(entries.size())));
     QVERIFY(desktop.ClickAt(entries.last().center()));
     const xcb_window_t about = desktop.WindowNamed(kAboutCaption, 10000);
-    QVERIFY2(about != XCB_NONE, qPrintable(program.Outcome()));
+    QVERIFY2(about != XCB_NONE,
+             qPrintable(
+                 QStringLiteral("no About box after a click on the entry at %1 (first %2): %3")
+                     .arg(Describe(entries.last()), Describe(entries.first()), program.Outcome())));
     QVERIFY(desktop.Keys(about, "Return"));
     QVERIFY(CTrayHost::Until(5000, [&] { return !desktop.IsViewable(about); }));
 

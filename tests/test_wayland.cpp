@@ -656,13 +656,14 @@ QList<QRect> CTestWayland::OpenMenu(const QRect& icon, const char* pszButton) {
     // Near the icon, in the top right corner: the menu is what changes around it there (the
     // icon itself, and GNOME Shell's button around it, change on their own).
     const QRect area(kScreenWidth - 400, 0, 400, 300);
-    const QImage before = m_pSession->Screen(area);
-    if (!m_pSession->Click(icon.center(), pszButton)) return {};
-    // The compositor draws the pointer into the screen; the menu stays open without it.
-    if (!m_pSession->PointerAway()) return {};
     const QRect ignore = m_pSession->MenuOnLeftClick()
                              ? m_pSession->Bar().translated(-area.topLeft())
                              : icon.translated(-area.topLeft()).adjusted(-2, -2, 2, 2);
+    // What still moves there (a window fading out, a menu closing) is not the menu.
+    const QImage before = SteadyScreen([&] { return m_pSession->Screen(area); }, ignore, 3000);
+    if (before.isNull() || !m_pSession->Click(icon.center(), pszButton)) return {};
+    // The compositor draws the pointer into the screen; the menu stays open without it.
+    if (!m_pSession->PointerAway()) return {};
     QList<QRect> entries = SteadyMenuEntries(
         before, [&] { return m_pSession->Screen(area); }, ignore, 1, 5000);
     for (QRect& entry : entries) entry.translate(area.topLeft());

@@ -109,6 +109,31 @@ inline QList<QRect> MenuEntries(const QImage& before, const QImage& after, const
     return entries;
 }
 
+// Whether two reads of one area agree everywhere but in ignore.
+inline bool Unchanged(const QImage& before, const QImage& after, const QRect& ignore) {
+    if (before.isNull() || before.size() != after.size()) return false;
+    for (int y = 0; y < after.height(); ++y)
+        for (int x = 0; x < after.width(); ++x)
+            if (!ignore.contains(x, y) && after.pixel(x, y) != before.pixel(x, y)) return false;
+    return true;
+}
+
+// The screen once it holds still: two reads 100 ms apart that differ only in ignore (what
+// changes on its own). A null picture if it never does within nTimeoutMs.
+template <typename Grab>
+QImage SteadyScreen(Grab grab, const QRect& ignore, int nTimeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    QImage last = grab();
+    while (clock.elapsed() < nTimeoutMs) {
+        Sleep(100);
+        const QImage now = grab();
+        if (Unchanged(last, now, ignore)) return now;
+        last = now;
+    }
+    return {};
+}
+
 // The entries of a menu a click has just opened, once it stands still: hosts slide and fade
 // their menus in, and an entry read half-way is not where the next click finds it. grab reads
 // the area as before was read; at least nMin entries, the same in two reads 100 ms apart.
