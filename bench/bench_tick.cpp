@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "benchutil.h"
-#include "fakeplatform.h"
+#include "harness/fakeplatform.h"
 #include "logic/keepalivedlg.h"
 
 namespace {

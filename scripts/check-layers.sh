@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Usage: scripts/check-layers.sh [ROOT]   (ROOT: the source tree, by default this one)
 # Checks that every folder of the program includes only from itself and the folders below it,
-# and that no header includes itself again through others. Prints each upward include with its
+# that each tier of the tests includes only from the program, the tests' harness and itself
+# (the benchmarks from the program and the harness), and that no header includes itself again
+# through others. Prints each upward include with its
 # file and line, and each loop; exit status 1 when there is any, 0 otherwise.
 set -euo pipefail
 
@@ -21,6 +23,12 @@ declare -A may=(
     [platform/windows]="base framework res framework/windows"
     [app]="base framework res framework/linux framework/windows logic platform/linux platform/windows"
 )
+program="${!may[*]}"
+may[tests/harness]=$program
+for tier in unit contract linux windows package fuzz; do
+    may[tests/$tier]="$program tests/harness"
+done
+may[bench]="$program tests/harness"
 
 # The layer of a file, in $layer; empty for a file outside them all.
 layer_of() {
@@ -42,11 +50,14 @@ while IFS= read -r file; do
     while IFS=: read -r line include; do
         include=${include#*\"}
         include=${include%%\"*}
-        # A bare name is a file of the same folder; one that is not there is generated.
+        # A bare name is a file of the same folder; one that is not there is generated. The
+        # tests name the harness's files from their folder: "harness/wire.h".
         if [[ "$include" != */* ]]; then
             target=${file%/*}/$include
-        else
+        elif [[ -f "$include" ]]; then
             target=$include
+        else
+            target=tests/$include
         fi
         [[ -f "$target" ]] || continue
         echo "$file $target" >>"$edges"

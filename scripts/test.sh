@@ -59,7 +59,7 @@ scripts/in-netns.sh bash -c '
     ctest --test-dir build/dev --output-on-failure \
         --output-junit "$PWD/build/dev/Testing/results.xml" "$@" || status=1
     echo "== installation and Debian package (build/release)"
-    ctest --test-dir build/release --output-on-failure -L install \
+    ctest --test-dir build/release --output-on-failure -L package \
         --output-junit "$PWD/build/release/Testing/results.xml" "$@" || status=1
     if [[ "$QV_WINE_PATH" == native ]]; then
         echo "== Windows tests under Wine (build/win32)"

@@ -23,8 +23,8 @@
 #include <memory>
 #include <vector>
 
-#include "picture.h"
-#include "wait.h"
+#include "harness/picture.h"
+#include "harness/wait.h"
 
 // The main dialog's caption, by which the tests find its window.
 inline constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.";

@@ -39,7 +39,7 @@ qv_require_session() {
     fi
 }
 
-# Runs the driver (tests/win32/qvdriver.cpp) with ARGS, after the settings qv_drive_with gave:
+# Runs the driver (tests/harness/qvdriver.cpp) with ARGS, after the settings qv_drive_with gave:
 # its path, its time limit in seconds and the arguments every call of the script passes first.
 qv_drive() {
     timeout -k 5 "$qv_drive_timeout" wine "$qv_drive_exe" "${qv_drive_args[@]}" "$@" </dev/null

@@ -10,7 +10,7 @@
 #include <QRect>
 #include <cstdlib>
 
-#include "wait.h"
+#include "harness/wait.h"
 
 // The tray pictures, told apart by their colours: the waiting disc is dark green with a
 // bright sweep, the probing one the other way round, the idle one has a red badge.
