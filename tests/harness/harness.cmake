@@ -3,9 +3,11 @@
 # Wine driver, and the one function that registers a test. Included by tests/CMakeLists.txt,
 # so what it sets is seen by every tier below it.
 
-# Every harness header is named from the tests folder: "harness/desktop.h".
+# Every harness header is named from the tests folder: "harness/desktop.h". The tray hosts'
+# settings are files of hosts/.
 add_library(qv_harness INTERFACE)
 target_include_directories(qv_harness INTERFACE ${CMAKE_CURRENT_LIST_DIR}/..)
+target_compile_definitions(qv_harness INTERFACE QV_HOSTS_DIR="${CMAKE_CURRENT_LIST_DIR}/hosts")
 
 # The recording stand-in for the system services.
 add_library(qv_fakeplatform STATIC ${CMAKE_CURRENT_LIST_DIR}/fakeplatform.cpp)

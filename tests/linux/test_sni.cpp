@@ -29,6 +29,7 @@
 #include "harness/desktop.h"
 #include "harness/netns.h"
 #include "harness/program.h"
+#include "harness/trayhosts.h"
 #include "harness/wire.h"
 #include "platform/linux/qtbustypes.h"
 
@@ -105,80 +106,32 @@ public slots:
     void OnSignal() { ++m_nCount; }
 };
 
-// A desktop's notification area, with the settings a user would have, in the session's home:
-// the panels of Xfce and LXQt, which hold it and nothing else; GNOME Shell, the window manager
-// whose AppIndicator extension holds it in the top bar; Plasma, whose watcher lives in its
-// services daemon (kded5) and whose panel (plasmashell) shows the items, with its window manager.
+// A desktop's notification area (a row of the hosts' table), with the settings a user would
+// have, in the session's home.
 class CTrayHost {
 public:
     CTrayHost(CDesktop& desktop, CBus& bus, const QString& strName)
-        : m_desktop(desktop), m_bus(bus), m_strName(strName) {
-        QDir home(desktop.HomePath());
-        QMap<QString, QByteArray> files;
+        : m_desktop(desktop), m_bus(bus), m_pDriver(TrayHost(strName)) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const QString& setting : desktop.Session() + desktop.Home())
             env.insert(setting.section('=', 0, 0), setting.section('=', 1));
         // No accessibility bus of its own for the session to clean up after.
         env.insert("NO_AT_BRIDGE", "1");
-        if (strName == "xfce4-panel") {
-            // Its settings store, started by the bus, reads them; the systray plugin hosts both
-            // XEmbed icons and items.
-            files[".config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml"] =
-                R"(<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=8;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="icon-size" type="uint" value="22"/>
-      <property name="size" type="uint" value="32"/>
-      <property name="plugin-ids" type="array">
-        <value type="int" value="1"/>
-      </property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray"/>
-  </property>
-</channel>
-)";
-            m_commands = {{"xfce4-panel"}};
-        } else if (strName == "lxqt-panel") {
-            files[".config/lxqt/panel.conf"] =
-                "[General]\n__userfile__=true\npanels=panel1\n\n"
-                "[panel1]\nplugins=statusnotifier\nposition=Bottom\npanelSize=32\niconSize=22\n\n"
-                "[statusnotifier]\ntype=statusnotifier\n";
-            m_commands = {{"lxqt-panel"}};
-        } else if (strName == "gnome-shell") {
-            // Its settings from a key file: the AppIndicator extension and the test's own
-            // (tests/linux/gnome) enabled. It dies at start without a system bus: a private one.
-            for (const char* pszFile : {"settings", "extension.js", "metadata.json"}) {
-                QFile source(QStringLiteral(QV_GNOME_DIR "/") + pszFile);
-                if (source.open(QIODevice::ReadOnly))
-                    files[QString::fromLatin1(pszFile) == "settings"
-                              ? QStringLiteral(".config/glib-2.0/settings/keyfile")
-                              : QStringLiteral(".local/share/gnome-shell/extensions/"
-                                               "qvtest@quorvane/") +
-                                    pszFile] = source.readAll();
-            }
-            env.insert("GSETTINGS_BACKEND", "keyfile");
+        if (m_pDriver == nullptr) return;
+        for (const QString& setting : m_pDriver->env)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        if (m_pDriver->bOwnSystemBus) {
             m_systemBus.start("dbus-daemon",
                               {"--session", "--nofork", "--nopidfile", "--print-address"});
             m_systemBus.waitForReadyRead(5000);
             env.insert("DBUS_SYSTEM_BUS_ADDRESS",
                        QString::fromLatin1(m_systemBus.readLine().trimmed()));
-            m_commands = {{"gnome-shell", "--x11", "--replace", "--sm-disable"}};
-        } else if (strName == "plasmashell") {
-            // Its default panel holds the system tray.
-            m_commands = {{"kwin_x11", "--replace"}, {"kded5"}, {"plasmashell"}};
         }
-        for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            home.mkpath(QFileInfo(home.filePath(it.key())).path());
-            QFile file(home.filePath(it.key()));
-            if (file.open(QIODevice::WriteOnly)) file.write(it.value());
+        const QDir home(desktop.HomePath());
+        for (const CHostFile& file : m_pDriver->files) {
+            const QString target = home.filePath(QString::fromLatin1(file.pszHome));
+            home.mkpath(QFileInfo(target).path());
+            QFile::copy(QStringLiteral(QV_HOSTS_DIR "/") + file.pszSource, target);
         }
         m_env = env;
     }
@@ -195,14 +148,13 @@ public:
     CTrayHost(const CTrayHost&) = delete;
     CTrayHost& operator=(const CTrayHost&) = delete;
 
-    // GNOME Shell's extension shows the item's menu on a left click.
-    bool MenuOnLeftClick() const { return m_strName == "gnome-shell"; }
-    // It is the window manager too.
-    bool ManagesWindows() const { return m_strName == "gnome-shell" || m_strName == "plasmashell"; }
+    bool MenuOnLeftClick() const { return m_pDriver != nullptr && m_pDriver->bMenuOnLeftClick; }
+    bool ManagesWindows() const { return m_pDriver != nullptr && m_pDriver->bManagesWindows; }
 
     // True once its watcher is on the bus.
     bool Start() {
-        for (const QStringList& command : m_commands) {
+        if (m_pDriver == nullptr) return false;
+        for (const QStringList& command : m_pDriver->commands) {
             auto pProcess = std::make_unique<QProcess>();
             pProcess->setProcessEnvironment(m_env);
             pProcess->setStandardOutputFile(QProcess::nullDevice());
@@ -211,14 +163,12 @@ public:
             if (!pProcess->waitForStarted(5000)) return false;
             m_processes.push_back(std::move(pProcess));
         }
-        // Outside a Plasma session's start-up nothing asks the daemon for its watcher module:
-        // the test does, as the session would.
-        if (m_strName == "plasmashell") {
+        if (m_pDriver->pszWatcherModule != nullptr) {
             if (!Until(15000, [this] { return !m_bus.Owner("org.kde.kded5").isEmpty(); }))
                 return false;
             m_bus.Connection().call(QDBusMessage::createMethodCall("org.kde.kded5", "/kded",
                                                                    "org.kde.kded5", "loadModule")
-                                    << QStringLiteral("statusnotifierwatcher"));
+                                    << QString::fromLatin1(m_pDriver->pszWatcherModule));
         }
         return Until(15000, [this] { return !m_bus.Owner(kWatcher).isEmpty(); });
     }
@@ -236,9 +186,9 @@ public:
     }
     // Where on the screen it shows the items now; empty when it does not show (yet).
     QRect Area(int nTimeoutMs = 10000) {
-        // GNOME Shell draws its top bar into its own window, over the whole screen.
-        if (m_strName == "gnome-shell") return QRect(0, 0, 1024, 32);
-        const xcb_window_t panel = m_desktop.Panel(m_strName.toLatin1(), nTimeoutMs);
+        if (m_pDriver == nullptr) return {};
+        if (!m_pDriver->area.isEmpty()) return m_pDriver->area;
+        const xcb_window_t panel = m_desktop.Panel(m_pDriver->pszName, nTimeoutMs);
         return panel == XCB_NONE ? QRect() : m_desktop.Geometry(panel);
     }
 
@@ -256,9 +206,8 @@ public:
 private:
     CDesktop& m_desktop;
     CBus& m_bus;
-    QString m_strName;
+    const CTrayHostDriver* m_pDriver;
     QProcessEnvironment m_env;
-    QList<QStringList> m_commands;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     QProcess m_systemBus;
 };
@@ -501,10 +450,8 @@ QRect CTestSni::IconNow(CDesktop& desktop, CTrayHost& host) {
 
 void CTestSni::StartedFirstClicksRestart_data() {
     QTest::addColumn<QString>("host");
-    QTest::newRow("xfce4-panel") << "xfce4-panel";
-    QTest::newRow("lxqt-panel") << "lxqt-panel";
-    QTest::newRow("gnome-shell") << "gnome-shell";
-    QTest::newRow("plasmashell") << "plasmashell";
+    for (const CTrayHostDriver& host : TrayHosts())
+        QTest::newRow(host.pszName) << QString::fromLatin1(host.pszName);
 }
 
 QList<QRect> CTestSni::OpenMenu(CDesktop& desktop, CTrayHost& host, const QRect& icon,

@@ -22,6 +22,7 @@
 #include "harness/netns.h"
 #include "harness/picture.h"
 #include "harness/program.h"
+#include "harness/trayhosts.h"
 #include "harness/wait.h"
 #include "harness/wire.h"
 
@@ -380,28 +381,26 @@ private:
         if (!runtime.mkpath("home/.config") || !runtime.mkpath("bin"))
             return Fail("cannot fill " + m_strRuntime);
         const QString config = QStringLiteral(QV_WAYLAND_CONFIG_DIR);
-        const QString gnome = QStringLiteral(QV_GNOME_DIR);
         const QString program = QStringLiteral(QV_QUORVANE_PATH);
         const QString programDir = QFileInfo(program).absolutePath();
-        const QString extension = "home/.local/share/gnome-shell/extensions/qvtest@quorvane/";
-        if (!runtime.mkpath(extension) || !runtime.mkpath("home/.config/glib-2.0/settings"))
-            return Fail("cannot fill " + m_strRuntime);
         QList<QPair<QString, QString>> copies = {
             {QStringLiteral(QV_LSAN_SUPPRESSIONS), "lsan.supp"},
             {program, "bin/quorvane"},
             {programDir + "/libquorvane_sound.so", "bin/libquorvane_sound.so"}};
-        if (m_desktop == EDesktop::Gnome)
-            copies += {{gnome + "/settings", "home/.config/glib-2.0/settings/keyfile"},
-                       {gnome + "/extension.js", extension + "extension.js"},
-                       {gnome + "/metadata.json", extension + "metadata.json"},
-                       {QStringLiteral(QV_GNOME_POINTER_PATH), "bin/qvpointer"}};
-        else
+        if (m_desktop == EDesktop::Gnome) {
+            // GNOME Shell's settings as on X11.
+            for (const CHostFile& file : TrayHost("gnome-shell")->files)
+                copies += {QStringLiteral(QV_HOSTS_DIR "/") + file.pszSource,
+                           QStringLiteral("home/") + file.pszHome};
+            copies += {QStringLiteral(QV_GNOME_POINTER_PATH), "bin/qvpointer"};
+        } else
             copies += {{config + "/sway.config", "sway.config"},
                        {config + "/waybar.json", "waybar.json"},
                        {config + "/waybar.css", "waybar.css"},
                        {QStringLiteral(QV_POINTER_PATH), "bin/qvpointer"}};
         for (const auto& copy : copies) {
-            if (!QFile::copy(copy.first, m_strRuntime + "/" + copy.second))
+            if (!runtime.mkpath(QFileInfo(copy.second).path()) ||
+                !QFile::copy(copy.first, m_strRuntime + "/" + copy.second))
                 return Fail("cannot copy " + copy.first);
         }
         QProcess chown;
