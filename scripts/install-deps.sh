@@ -13,7 +13,7 @@ source "$(dirname "$(readlink -f "$0")")/i386-emulation.sh"
 PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
-    iproute2 util-linux tcpdump
+    iproute2 util-linux
     clang libclang-rt-14-dev libbenchmark-dev
     strace xvfb dbus-daemon nftables icewm trayer xdotool doctest-dev
     xfce4-panel xfconf lxqt-panel

@@ -33,9 +33,26 @@ add_library(qv_doctest_main STATIC ${CMAKE_CURRENT_LIST_DIR}/doctestmain.cpp)
 target_link_libraries(qv_doctest_main PUBLIC qv_doctest qv_harness)
 
 # The user at the real program's windows under Wine: a small program that acts as the user.
+# And what the program puts on the wire, for the scripts (harness.sh's qv_capture): qvcapture
+# prints the echo requests on lo, decoded by packet.h as CCapture decodes them. It runs on the
+# build machine beside Wine, so the cross build makes it with the host's compiler, as the
+# project of its own in tools/ (never with the MinGW toolchain); scripts find it as QV_CAPTURE.
 if(WIN32)
     add_executable(qvdriver ${CMAKE_CURRENT_LIST_DIR}/qvdriver.cpp)
     target_link_libraries(qvdriver PRIVATE ole32 uuid gdi32)
+
+    find_program(QV_HOST_CXX NAMES c++ g++ REQUIRED NO_CMAKE_FIND_ROOT_PATH)
+    include(ExternalProject)
+    ExternalProject_Add(qvcapture_host
+        SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/tools
+        PREFIX ${CMAKE_CURRENT_BINARY_DIR}/hosttools
+        BINARY_DIR ${CMAKE_CURRENT_BINARY_DIR}/hosttools/build
+        CMAKE_ARGS -DCMAKE_CXX_COMPILER=${QV_HOST_CXX} -DCMAKE_BUILD_TYPE=Release
+                   -DCMAKE_RUNTIME_OUTPUT_DIRECTORY=${CMAKE_CURRENT_BINARY_DIR}
+        BUILD_ALWAYS ON
+        BUILD_BYPRODUCTS ${CMAKE_CURRENT_BINARY_DIR}/qvcapture
+        INSTALL_COMMAND "")
+    set(QV_CAPTURE ${CMAKE_CURRENT_BINARY_DIR}/qvcapture)
 endif()
 
 # In a sanitized build every report fails the test (and a program a test starts inherits the
@@ -71,7 +88,7 @@ set(QV_QTEST_SKIPPED
 # runners, scripts, the Windows tests under Wine) by exit status 77 (SKIP_CASE in testskip.h,
 # `exit 77` in scripts). The fuzzers keep their own codes: libFuzzer ends with 77 when it finds
 # a crash, and their own sanitizer settings. Natively every other test runs without a display,
-# and a sanitizer's report fails it.
+# and a sanitizer's report fails it; the scripts of a Windows build find qvcapture.
 function(qv_test name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "QTEST;LOGIC;PROGRAM" "SCRIPT;TIMEOUT;LABEL"
                           "SOURCES;COMMAND;LIBS;ARGS")
@@ -114,7 +131,9 @@ function(qv_test name)
     elseif(NOT name MATCHES "^fuzz_")
         set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
     endif()
-    if(NOT WIN32 AND NOT name MATCHES "^fuzz_")
+    if(WIN32 AND arg_SCRIPT)
+        set_tests_properties(${name} PROPERTIES ENVIRONMENT "QV_CAPTURE=${QV_CAPTURE}")
+    elseif(NOT WIN32 AND NOT name MATCHES "^fuzz_")
         set_tests_properties(${name} PROPERTIES
                              ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${QV_SANITIZER_ENV}")
     endif()

@@ -16,7 +16,7 @@ qv_interfaces_besides_lo() {
 # --- The Wine session ----------------------------------------------------------------------------
 
 # Wine's environment (scripts/wine-env.sh: the prefix, its architecture, the quiet settings,
-# qv_hold_desktop), and ip, tcpdump and nft on the PATH, which lacks /usr/sbin for an ordinary
+# qv_hold_desktop), and ip and nft on the PATH, which lacks /usr/sbin for an ordinary
 # user on Debian.
 qv_wine_env() {
     source "$qv_harness_dir/../../scripts/wine-env.sh"
@@ -126,20 +126,30 @@ qv_program_state() {
 
 # --- The wire ------------------------------------------------------------------------------------
 
-# Usage: qv_capture NAME SECONDS CAPTURE ERRORS TCPDUMP_ARGS...
-# Starts tcpdump on lo for at most SECONDS, its packets into the file CAPTURE and its messages
-# into ERRORS, as one of $pids, and waits up to 10 s until it listens: packets sent before would
-# go unseen. When it does not, says so as script NAME and fails.
+# Usage: qv_capture NAME SECONDS CAPTURE ERRORS
+# Starts the capture tool (tests/harness/qvcapture.cpp, its path in $QV_CAPTURE, which the
+# build's test registrations set) on lo for at most SECONDS, as one of $pids: every echo request
+# into the file CAPTURE as it arrives, one a line, "TIME DESTINATION TTL PAYLOAD" (TIME in
+# seconds since the epoch, as date +%s.%N gives it; PAYLOAD in lowercase hex, "-" when empty),
+# its messages into ERRORS. Waits up to 10 s until it listens: packets sent before would go
+# unseen. When it does not, says so as script NAME and fails.
 qv_capture() {
-    local name=$1 seconds=$2 capture=$3 errors=$4 _
-    timeout -k 5 "$seconds" tcpdump -i lo "${@:5}" >"$capture" 2>"$errors" &
-    pids+=("$!")
+    local name=$1 seconds=$2 capture=$3 errors=$4 capturer _
+    if [[ ! -x "${QV_CAPTURE:-}" ]]; then
+        echo "$name: the capture did not start: no capture tool at QV_CAPTURE='${QV_CAPTURE:-}'" \
+            "(the build's tests/qvcapture)" >&2
+        return 1
+    fi
+    "$QV_CAPTURE" "$seconds" >"$capture" 2>"$errors" &
+    capturer=$!
+    pids+=("$capturer")
     for _ in $(seq 100); do
         grep -q "listening on" "$errors" && return 0
+        kill -0 "$capturer" 2>/dev/null || break
         sleep 0.1
     done
     grep -q "listening on" "$errors" && return 0
-    echo "$name: tcpdump did not start: $(head -c 500 "$errors")" >&2
+    echo "$name: the capture did not start: $(head -c 500 "$errors")" >&2
     return 1
 }
 

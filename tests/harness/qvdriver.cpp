@@ -46,7 +46,7 @@
 // caption). --timeout MS: how long answer and repaint wait (5000 by default). --wait MS: how
 // long the waits last (15000 by default). --time: on success, prints last the moment the action
 // was done or the state seen (a wait's end, a click's return), as Unix time in seconds, the
-// clock tcpdump stamps packets with, so a script can set it beside the wire without counting
+// clock the capture stamps packets with, so a script can set it beside the wire without counting
 // this program's own start and end, which cost a second each under qemu's emulation. Exit code
 // 0 on success; otherwise a one-line message on stderr and 2 (or 1 for "visible" when the
 // dialog is hidden). Every wait is bounded.

@@ -3,20 +3,14 @@
 // rules that make a server silent there. Header-only: shared by the end-to-end tests and the
 // bus benchmark.
 
-#include <arpa/inet.h>
-#include <linux/if_packet.h>
-#include <net/ethernet.h>
-#include <net/if.h>
-#include <netinet/ip.h>
-#include <netinet/ip_icmp.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QVector>
+
+#include "packet.h"
 
 struct CSeen {
     QString strDestination;
@@ -26,19 +20,7 @@ struct CSeen {
 // Every echo request leaving through lo, seen before any firewall rule can drop it.
 class CCapture {
 public:
-    CCapture() {
-        m_fd = ::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_IP));
-        if (m_fd < 0) return;
-        sockaddr_ll where{};
-        where.sll_family = AF_PACKET;
-        where.sll_protocol = htons(ETH_P_IP);
-        where.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-        m_clock.start();
-    }
+    CCapture() : m_fd(OpenLoopbackCapture()) { m_clock.start(); }
     ~CCapture() {
         if (m_fd >= 0) ::close(m_fd);
     }
@@ -55,22 +37,10 @@ public:
             if (left <= 0) return;
             pollfd p{m_fd, POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-            unsigned char packet[2048];
-            sockaddr_ll from{};
-            socklen_t fromLength = sizeof from;
-            const ssize_t n = ::recvfrom(m_fd, packet, sizeof packet, 0,
-                                         reinterpret_cast<sockaddr*>(&from), &fromLength);
-            // Taken as it arrives on lo, before any firewall rule; some kernels also show
-            // the outgoing copy, which would count it twice.
-            if (n < 20 || from.sll_pkttype != PACKET_HOST) continue;
-            const auto* ip = reinterpret_cast<const iphdr*>(packet);
-            const std::size_t header = ip->ihl * 4u;
-            if (ip->protocol != IPPROTO_ICMP || n < static_cast<ssize_t>(header + 8) ||
-                packet[header] != ICMP_ECHO)
-                continue;
-            in_addr destination{ip->daddr};
-            m_seen.push_back(
-                {QString::fromLatin1(inet_ntoa(destination)), m_clock.elapsed() / 1000.0});
+            const std::optional<CEchoRequest> request = ReceiveEchoRequest(m_fd);
+            if (request)
+                m_seen.push_back(
+                    {QString::fromStdString(request->strDestination), m_clock.elapsed() / 1000.0});
         }
     }
 

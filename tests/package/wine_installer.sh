@@ -78,8 +78,7 @@ timeout 60 wine reg query 'HKCU\Software\Quorvane' </dev/null >/dev/null 2>&1 &&
 
 # --- The program as its shortcut starts it -------------------------------------------------
 # Without it, the count of echo requests below fails.
-qv_capture wine_installer 60 "$tmp/capture" "$tmp/tcpdump.err" -n -v -l \
-    'icmp[icmptype] == icmp-echo and dst host 127.0.0.1' || status=1
+qv_capture wine_installer 60 "$tmp/capture" "$tmp/capture.err" || status=1
 work=$(unix "$workdir")
 (cd "$work" && exec timeout -k 5 60 wine "$installdir\\quorvane.exe" </dev/null >"$tmp/program.log" 2>&1) &
 program=$!
@@ -95,7 +94,7 @@ if qv_drive wait && qv_drive tray-click && qv_drive wait-visible; then
 else
     fail "the installed program's dialog did not open: $(head -c 500 "$tmp/program.log")"
 fi
-requests=$(grep -c "ttl 254," "$tmp/capture")
+requests=$(awk '$2 == "127.0.0.1" && $3 == 254' "$tmp/capture" | wc -l)
 ((requests >= 2)) || fail "only $requests echo requests with TTL 254 to 127.0.0.1 (Add, then the cycle)"
 
 # --- Uninstall while it runs -----------------------------------------------------------------

@@ -3,7 +3,7 @@
 # The real Windows program under Wine, watched on lo and driven through its dialog by qvdriver
 # as a user would. Runs only inside the Wine session started in the loopback-only namespace
 # (scripts/in-netns.sh scripts/wine-session.sh ...): ICMP.DLL's echoes leave from that
-# session's own processes, and tcpdump and nft act on that namespace alone.
+# session's own processes, and the capture and nft act on that namespace alone.
 #
 # Five instances run side by side, each in a directory of its own, and a sixth after them:
 #   a (servers 127.0.0.1-3, delay 3): round robin on the wire; a tray click stops the cycle;
@@ -32,7 +32,7 @@ quorvane=$(readlink -f "$1")
 driver=$(readlink -f "$2")
 source "$(dirname "$(readlink -f "$0")")/../harness/harness.sh"
 qv_require_session wine_endtoend
-for tool in tcpdump nft wine; do
+for tool in nft wine; do
     command -v "$tool" >/dev/null || { echo "wine_endtoend: $tool is missing" >&2; exit 1; }
 done
 
@@ -43,38 +43,12 @@ now() { date +%s.%N; }
 # --- The wire --------------------------------------------------------------------------------
 
 capture_start=$(now)
-qv_capture wine_endtoend 150 "$tmp/capture" "$tmp/tcpdump.err" -n -tt -v -x -l \
-    'icmp[icmptype] == icmp-echo' || exit 1
+qv_capture wine_endtoend 150 "$tmp/capture" "$tmp/capture.err" || exit 1
 
-# The echo requests captured so far, one a line: TIME DESTINATION TTL PAYLOAD (hex, "-" when
-# empty), all read from the packet's own bytes.
-requests() {
-    awk '
-        function hex(s,   i, v) {
-            v = 0
-            for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
-            return v
-        }
-        function byte(i) { return hex(substr(bytes, 2 * i + 1, 2)) }
-        function flush(   ihl, total, payload) {
-            if (bytes == "") return
-            ihl = (byte(0) % 16) * 4
-            total = byte(2) * 256 + byte(3)
-            if (byte(9) == 1 && byte(ihl) == 8 && length(bytes) >= 2 * total) {
-                payload = substr(bytes, 2 * (ihl + 8) + 1, 2 * (total - ihl - 8))
-                printf "%s %d.%d.%d.%d %d %s\n", time, byte(16), byte(17), byte(18), byte(19),
-                       byte(8), payload == "" ? "-" : payload
-            }
-            bytes = ""
-        }
-        /^[0-9]+\.[0-9]+ / { flush(); time = $1; next }
-        /^[ \t]+0x[0-9a-f]+:/ { for (i = 2; i <= NF; i++) bytes = bytes $i }
-        END { flush() }' "$tmp/capture"
-}
-
-# The requests to the given addresses, in order.
+# The echo requests to the given addresses, in order, one a line as the capture writes them:
+# TIME DESTINATION TTL PAYLOAD (hex, "-" when empty), all read from the packet's own bytes.
 requests_to() {
-    requests | awk -v list=" $* " 'index(list, " " $2 " ")'
+    awk -v list=" $* " 'index(list, " " $2 " ")' "$tmp/capture"
 }
 
 # Waits until COUNT requests to the addresses have been seen after time AFTER, for at most
