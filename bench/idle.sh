@@ -12,7 +12,7 @@ seconds=${1:-30}
 host=${2:-xembed}
 build=$(readlink -f "${QV_BUILD:-build/release}")
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) "${qv_bench_pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 source bench/trayhost.sh
 qv_bench_need strace

@@ -26,7 +26,7 @@ for dir in /sys/fs/cgroup/cpuacct /sys/fs/cgroup/unified /sys/fs/cgroup; do
         break
     fi
 done
-trap 'kill $(jobs -p) 2>/dev/null || true; wait; [[ -z "$cgroup" ]] || rmdir "$cgroup"; rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) "${qv_bench_pids[@]}" 2>/dev/null || true; wait; [[ -z "$cgroup" ]] || rmdir "$cgroup"; rm -rf "$work"' EXIT
 cpu_ms() {  # pid: its user and system time so far, in milliseconds
     if [[ -f "$cgroup/cpuacct.usage" ]]; then
         awk '{printf "%.3f", $1 / 1e6}' "$cgroup/cpuacct.usage"

@@ -1,10 +1,16 @@
 # Sourced by the desktop benchmarks: what they need, checked before anything is measured, and
-# one Xvfb with the tray host asked for, checked to be there. A benchmark that lacks its host
-# says so and fails rather than measure a program with no notification area.
+# one Xvfb with the tray host asked for, checked to be there (the harness's session and hosts).
+# A benchmark that lacks its host says so and fails rather than measure a program with no
+# notification area.
 #   qv_bench_need CMD...     fails unless every CMD is on PATH
 #   qv_bench_session HOST    HOST: xembed (trayer), bus (LXQt's panel, with a session bus of
 #                            its own) or none (the display alone). Sets $display and the
-#                            array $session (the environment the programs run in). Needs $work.
+#                            array $session (the environment the programs run in). Needs $work;
+#                            what it starts besides jobs is in $qv_bench_pids, for the caller
+#                            to end.
+
+source tests/harness/harness.sh
+qv_bench_pids=()
 
 qv_bench_need() {
     local cmd missing=()
@@ -21,40 +27,23 @@ qv_bench_fail() {
 }
 
 qv_bench_session() {
-    local host=$1 _
+    local host=$1
     qv_bench_need Xvfb xdotool
-    display=:$((90 + RANDOM % 100))
-    Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-    for _ in $(seq 50); do DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-    DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 || qv_bench_fail "Xvfb did not start on $display"
+    qv_xvfb 800x600 || qv_bench_fail "no display"
+    qv_bench_pids+=("$qv_xvfb_pid")
+    display=$qv_display
     session=(env -u DBUS_SESSION_BUS_ADDRESS "DISPLAY=$display")
     case $host in
     bus)
         qv_bench_need dbus-daemon dbus-send lxqt-panel
-        mkdir -p "$work/home/.config/lxqt"
-        printf '[General]\n__userfile__=true\npanels=panel1\n\n[panel1]\nplugins=sni\n\n[sni]\ntype=statusnotifier\n' \
-            >"$work/home/.config/lxqt/panel.conf"
-        dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" >/dev/null 2>&1 &
-        session+=("DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus")
-        sleep 1
-        HOME=$work/home XDG_CONFIG_HOME=$work/home/.config NO_AT_BRIDGE=1 "${session[@]}" \
-            lxqt-panel >/dev/null 2>&1 &
-        for _ in $(seq 100); do
-            "${session[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
-                org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher 2>/dev/null |
-                grep -q 'boolean true' && return 0
-            sleep 0.1
-        done
-        qv_bench_fail "LXQt's panel put no StatusNotifierWatcher on the bus"
+        qv_session_bus || qv_bench_fail "no session bus"
+        qv_bench_pids+=("$qv_bus_pid")
+        session+=("DBUS_SESSION_BUS_ADDRESS=$qv_bus")
+        qv_tray_host lxqt-panel "$work/home" || qv_bench_fail "no tray host"
         ;;
     xembed)
         qv_bench_need trayer
-        "${session[@]}" trayer --edge top --align right >/dev/null 2>&1 &
-        for _ in $(seq 50); do
-            "${session[@]}" xdotool search --classname trayer >/dev/null 2>&1 && return 0
-            sleep 0.1
-        done
-        qv_bench_fail "trayer did not start"
+        qv_tray_host trayer "$work/home" || qv_bench_fail "no tray host"
         ;;
     none) ;;
     *) qv_bench_fail "no tray host called '$host' (xembed, bus or none)" ;;

@@ -6,28 +6,18 @@
 set -euo pipefail
 source "$(dirname "$(readlink -f "$0")")/wine-env.sh"
 
-xvfb_pid=
+source "$(dirname "$(readlink -f "$0")")/../tests/harness/harness.sh"
+
+qv_xvfb_pid=
 cleanup() {
     timeout 20 wineserver -k 2>/dev/null || true
-    if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    if [[ -n "$qv_xvfb_pid" ]]; then kill "$qv_xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
 # A display of its own: Wine programs may open windows, and none may reach the user's.
-exec {fd}< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null & echo "pid $!"; wait)
-display=
-for _ in 1 2; do
-    read -r -t 15 line <&$fd || break
-    case $line in
-        pid\ *) xvfb_pid=${line#pid } ;;
-        *) display=$line ;;
-    esac
-done
-if [[ -z "$display" ]]; then
-    echo "wine-session: Xvfb did not start" >&2
-    exit 1
-fi
-export DISPLAY=:$display
+qv_xvfb 1024x768 || { echo "wine-session: no display" >&2; exit 1; }
+export DISPLAY=$qv_display
 
 if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
     mkdir -p "$WINEPREFIX"

@@ -13,6 +13,84 @@ qv_interfaces_besides_lo() {
     ip -o link show | awk -F': ' '{ sub(/@.*/, "", $2); if ($2 != "lo") printf "%s ", $2 }'
 }
 
+# --- A desktop session ----------------------------------------------------------------------------
+
+# Usage: qv_serving SECONDS CMD [ARGS...]
+# Starts CMD, whose first line on stdout says it serves (an X display's number, a bus's
+# address), and waits up to SECONDS for that line: $qv_served holds it, $qv_served_pid the
+# process, which the caller ends. Fails when no line comes.
+qv_serving() {
+    local seconds=$1 fd line _
+    qv_served='' qv_served_pid=''
+    exec {fd}< <("${@:2}" & echo "pid $!"; wait)
+    for _ in 1 2; do
+        read -r -t "$seconds" line <&"$fd" || break
+        case $line in
+        pid\ *) qv_served_pid=${line#pid } ;;
+        *) qv_served=$line ;;
+        esac
+    done
+    [[ -n "$qv_served" ]]
+}
+
+# Usage: qv_xvfb WIDTHxHEIGHT
+# An X server of its own on the display number it picks itself: $qv_display (":N") once it
+# serves, $qv_xvfb_pid. Fails, saying so, when it does not within 15 s.
+qv_xvfb() {
+    if ! qv_serving 15 Xvfb -displayfd 1 -screen 0 "${1}x24" -nolisten tcp 2>/dev/null; then
+        echo "Xvfb did not start" >&2
+        return 1
+    fi
+    qv_display=:$qv_served qv_xvfb_pid=$qv_served_pid
+}
+
+# Usage: qv_session_bus
+# A session bus of its own: $qv_bus (its address) once it listens, $qv_bus_pid.
+qv_session_bus() {
+    if ! qv_serving 15 dbus-daemon --session --nofork --nopidfile --print-address 2>/dev/null; then
+        echo "dbus-daemon did not start" >&2
+        return 1
+    fi
+    qv_bus=$qv_served qv_bus_pid=$qv_served_pid
+}
+
+# Usage: qv_tray_host HOST HOME
+# Starts a notification area in the session "${session[@]}" (DISPLAY and the bus), with HOME
+# as its user's home, and waits until it is up: trayer (XEmbed), up once its window is there;
+# lxqt-panel (the items on the session bus), with the settings of hosts/, up once its watcher
+# is on the bus. Its pid is $qv_tray_host_pid. Fails, saying so, when it is not up in 10 s.
+qv_tray_host() {
+    local host=$1 home=$2 up _
+    case $host in
+    trayer)
+        "${session[@]}" trayer --edge top --align right >/dev/null 2>&1 &
+        up() { "${session[@]}" xdotool search --classname trayer >/dev/null 2>&1; }
+        ;;
+    lxqt-panel)
+        mkdir -p "$home/.config/lxqt"
+        cp "$qv_harness_dir/hosts/lxqt-panel.conf" "$home/.config/lxqt/panel.conf"
+        HOME=$home XDG_CONFIG_HOME=$home/.config NO_AT_BRIDGE=1 "${session[@]}" \
+            lxqt-panel >/dev/null 2>&1 &
+        up() {
+            "${session[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+                org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher 2>/dev/null |
+                grep -q 'boolean true'
+        }
+        ;;
+    *)
+        echo "no tray host called '$host'" >&2
+        return 1
+        ;;
+    esac
+    qv_tray_host_pid=$!
+    for _ in $(seq 100); do
+        up && return 0
+        sleep 0.1
+    done
+    echo "$host did not come up" >&2
+    return 1
+}
+
 # --- The Wine session ----------------------------------------------------------------------------
 
 # Wine's environment (scripts/wine-env.sh: the prefix, its architecture, the quiet settings,
