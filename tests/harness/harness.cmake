@@ -55,6 +55,42 @@ if(WIN32)
     set(QV_CAPTURE ${CMAKE_CURRENT_BINARY_DIR}/qvcapture)
 endif()
 
+# The user's mouse on a headless Wayland desktop, which has no input device: a pointer made
+# through the compositor's virtual pointer (qvpointer), and on GNOME Shell's through its remote
+# desktop interface (qvgnomepointer). A test of the Wayland session (wayland.h) gets their
+# paths, the program's sound library beside it, and the sanitizers' list its user can read.
+if(NOT WIN32)
+    pkg_check_modules(WAYLAND_CLIENT REQUIRED IMPORTED_TARGET wayland-client)
+    find_program(QV_WAYLAND_SCANNER wayland-scanner REQUIRED)
+    set(pointer_xml ${CMAKE_CURRENT_LIST_DIR}/virtualpointer.xml)
+    set(pointer_glue ${CMAKE_CURRENT_BINARY_DIR}/harness-glue)
+    add_custom_command(
+        OUTPUT ${pointer_glue}/virtualpointer-client.h ${pointer_glue}/virtualpointer.c
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${pointer_glue}
+        COMMAND ${QV_WAYLAND_SCANNER} client-header ${pointer_xml}
+                ${pointer_glue}/virtualpointer-client.h
+        COMMAND ${QV_WAYLAND_SCANNER} private-code ${pointer_xml} ${pointer_glue}/virtualpointer.c
+        DEPENDS ${pointer_xml})
+    # The scanner's glue is C.
+    enable_language(C)
+    add_executable(qvpointer ${CMAKE_CURRENT_LIST_DIR}/qvpointer.cpp
+                             ${pointer_glue}/virtualpointer.c
+                             ${pointer_glue}/virtualpointer-client.h)
+    target_include_directories(qvpointer PRIVATE ${pointer_glue})
+    target_link_libraries(qvpointer PRIVATE PkgConfig::WAYLAND_CLIENT)
+
+    find_package(Qt6 REQUIRED COMPONENTS DBus)
+    add_executable(qvgnomepointer ${CMAKE_CURRENT_LIST_DIR}/qvgnomepointer.cpp)
+    target_link_libraries(qvgnomepointer PRIVATE Qt6::DBus)
+endif()
+function(qv_uses_wayland_session target)
+    target_compile_definitions(${target} PRIVATE
+        QV_POINTER_PATH="$<TARGET_FILE:qvpointer>"
+        QV_GNOME_POINTER_PATH="$<TARGET_FILE:qvgnomepointer>"
+        QV_LSAN_SUPPRESSIONS="${QV_LSAN_SUPPRESSIONS}")
+    add_dependencies(${target} quorvane_sound qvpointer qvgnomepointer)
+endfunction()
+
 # In a sanitized build every report fails the test (and a program a test starts inherits the
 # same settings); leaks of the toolkit's own that are none of ours are suppressed one by one.
 set(QV_LSAN_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/lsan.supp)
