@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include "harness/bus.h"
 #include "harness/picture.h"
 #include "harness/wait.h"
 
@@ -36,17 +37,9 @@ public:
     explicit CDesktop(bool bWithTray = true) {
         m_server.start("Xvfb",
                        {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (!m_server.waitForStarted(5000)) return;
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray number;
-        while (!number.contains('\n') && clock.elapsed() < 10000 &&
-               m_server.state() == QProcess::Running) {
-            m_server.waitForReadyRead(200);
-            number += m_server.readAllStandardOutput();
-        }
-        if (!number.contains('\n')) return;
-        m_strDisplay = ":" + QString::fromLatin1(number.trimmed());
+        const QByteArray number = ReadLine(m_server, 10000);
+        if (number.isEmpty()) return;
+        m_strDisplay = ":" + QString::fromLatin1(number);
         m_pConnection = xcb_connect(m_strDisplay.toLatin1().constData(), nullptr);
         if (xcb_connection_has_error(m_pConnection) != 0) return;
         m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pConnection)).data->root;
@@ -59,15 +52,8 @@ public:
             env.insert(setting.section('=', 0, 0), setting.section('=', 1));
         env.insert("DISPLAY", m_strDisplay);
         m_bus.setProcessEnvironment(env);
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address"});
-        QByteArray address;
-        while (!address.contains('\n') && clock.elapsed() < 10000 &&
-               m_bus.state() != QProcess::NotRunning) {
-            m_bus.waitForReadyRead(200);
-            address += m_bus.readAllStandardOutput();
-        }
-        if (!address.contains('\n')) return;
-        m_strBus = QString::fromLatin1(address.trimmed());
+        m_strBus = StartBus(m_bus);
+        if (m_strBus.isEmpty()) return;
 
         m_bUp = !bWithTray || StartTray();
     }

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 
+#include "harness/bus.h"
 #include "harness/picture.h"
 #include "harness/trayhosts.h"
 #include "harness/wait.h"
@@ -56,16 +57,6 @@ inline QStringList AsUser(const QStringList& command) {
     return QStringList{"setpriv", "--reuid=" + QString::number(kUser),
                        "--regid=" + QString::number(kUser), "--clear-groups"} +
            command;
-}
-
-// Reads a process's standard output until a full line has come, or the time is up.
-inline QByteArray ReadLine(QProcess& process, int nTimeoutMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!process.canReadLine() && clock.elapsed() < nTimeoutMs &&
-           process.state() != QProcess::NotRunning)
-        process.waitForReadyRead(100);
-    return process.canReadLine() ? process.readLine().trimmed() : QByteArray();
 }
 
 inline void Stop(QProcess& process) {
@@ -403,22 +394,13 @@ private:
     }
 
     bool StartBus() {
-        const QStringList command =
-            AsUser({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                    "--address=unix:path=" + m_strRuntime + "/bus", "--print-address"});
-        m_bus.start(command.first(), command.mid(1));
-        const QByteArray address = ReadLine(m_bus, 10000);
-        if (address.isEmpty()) return Fail("dbus-daemon: " + m_bus.readAllStandardError());
-        m_strBus = QString::fromLatin1(address);
+        m_strBus = ::StartBus(m_bus, AsUser({}), "unix:path=" + m_strRuntime + "/bus");
+        if (m_strBus.isEmpty()) return Fail("dbus-daemon: " + m_bus.readAllStandardError());
         if (m_desktop != EDesktop::Gnome) return true;
-        const QStringList system =
-            AsUser({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                    "--address=unix:path=" + m_strRuntime + "/system-bus", "--print-address"});
-        m_systemBus.start(system.first(), system.mid(1));
-        const QByteArray systemAddress = ReadLine(m_systemBus, 10000);
-        if (systemAddress.isEmpty())
+        m_strSystemBus =
+            ::StartBus(m_systemBus, AsUser({}), "unix:path=" + m_strRuntime + "/system-bus");
+        if (m_strSystemBus.isEmpty())
             return Fail("dbus-daemon: " + m_systemBus.readAllStandardError());
-        m_strSystemBus = QString::fromLatin1(systemAddress);
         return true;
     }
 

@@ -121,11 +121,7 @@ public:
         for (const QString& setting : m_pDriver->env)
             env.insert(setting.section('=', 0, 0), setting.section('=', 1));
         if (m_pDriver->bOwnSystemBus) {
-            m_systemBus.start("dbus-daemon",
-                              {"--session", "--nofork", "--nopidfile", "--print-address"});
-            m_systemBus.waitForReadyRead(5000);
-            env.insert("DBUS_SYSTEM_BUS_ADDRESS",
-                       QString::fromLatin1(m_systemBus.readLine().trimmed()));
+            env.insert("DBUS_SYSTEM_BUS_ADDRESS", StartBus(m_systemBus));
         }
         const QDir home(desktop.HomePath());
         for (const CHostFile& file : m_pDriver->files) {
