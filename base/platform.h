@@ -88,7 +88,10 @@ public:
     // message in lParam; the shell keeps its own copy of the icon.
     virtual BOOL ShellNotifyIcon(DWORD message, const CNotifyIconData& data) = 0;
 
-    // Icons: a fresh handle per call, released with DestroyIcon.
+    // Icons: a fresh handle per call, released with DestroyIcon. The size is the one at the
+    // standard scale (16 the small icon, 32 the large one): a platform whose screens have other
+    // scales loads the icon at that size scaled for the screen that shows it, and keeps the
+    // tray's and the window's icons at their scale when it changes.
     virtual HICON LoadIcon(UINT resourceId, int cx, int cy) = 0;
     virtual void DestroyIcon(HICON icon) = 0;
 

@@ -18,6 +18,8 @@ CWin32Platform::~CWin32Platform() {
     if (m_bSocketsStarted) m_pfnWSACleanup();
     if (m_hWinsock != nullptr) ::FreeLibrary(m_hWinsock);
     if (m_hIdn != nullptr) ::FreeLibrary(m_hIdn);
+    for (HICON hIcon : m_hWindowIcons)
+        if (hIcon != nullptr) ::DestroyIcon(hIcon);
     // The clip is stopped, but the sound library stays loaded: stopping only asks its playing
     // thread to end, and unloading the code that thread still runs crashed the process now and
     // then (a page fault on execute access, seen under load). The system takes it back at exit.

@@ -5,7 +5,9 @@
 // bound at run time from the system directory only (framework/windows/win32syslib.h); IPv4 names by
 // gethostbyname, non-ASCII ones by their IDNA form from the ANSI code page (base/inet.h);
 // timers within the system's bounds (10 ms to about 24 days); the notification icon with the
-// shell's first record, added again when the taskbar restarts; paths in UTF-8 inside, wide and
+// shell's first record, added again when the taskbar restarts; icons at the size of the
+// monitor's scale (the per-monitor functions bound at run time, the screen's scale where they
+// are missing), followed when the program's window is told its scale changed; paths in UTF-8 inside, wide and
 // long (\\?\) toward the system; files replaced atomically (ReplaceFileW, write-through);
 // one instance per list file and user (a named mutex in the session's namespace, owned by the
 // user, and a registered message to a window of the user's own).
@@ -49,6 +51,8 @@ public:
     std::optional<CString> LookupForm(const CString& name);
     void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) override;
     void KillTimer(CWnd& wnd, UINT_PTR id) override;
+    // The icon's size is the one at 96 dpi: 16 loads at the small-icon size of the taskbar's
+    // monitor, any other at the scale of the program's window (the system's before it exists).
     BOOL ShellNotifyIcon(DWORD message, const CNotifyIconData& data) override;
     HICON LoadIcon(UINT resourceId, int cx, int cy) override;
     void DestroyIcon(HICON icon) override;
@@ -77,6 +81,16 @@ private:
     static LRESULT CALLBACK TrayWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam,
                                            UINT_PTR uIdSubclass, DWORD_PTR dwRefData);
     void KeepTrayRecord(DWORD message, const NOTIFYICONDATAA& record);
+    // A new scale for the program's window (WM_DPICHANGED): the tray picture and the window's
+    // own icons loaded again at its sizes.
+    void OnDpiChanged(HWND hWnd, UINT uDpi);
+
+    // Icons, in win32desktop.cpp: the resource each icon handed out came from, so that a
+    // change of scale can load it again; and those the platform set on the window itself.
+    HICON LoadIconAtSize(UINT resourceId, int cx, int cy);
+    std::map<HICON, UINT> m_iconResources;
+    UINT m_uTrayIconResource = 0;
+    HICON m_hWindowIcons[2] = {};  // big, small: ours once the scale changed, else null
 
     // Winsock and the sound, loaded from the system directory when first needed.
     bool BindWinsock();

@@ -9,6 +9,8 @@
 Target ${TARGET}
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
+; Drawn at the monitor's scale: at 150 % the system would otherwise stretch a 96 dpi picture.
+ManifestDPIAware true
 
 !include "MUI2.nsh"
 !include "LogicLib.nsh"

@@ -240,6 +240,7 @@ public:
     CRunningProgram& operator=(const CRunningProgram&) = delete;
 
     HANDLE Process() const { return m_process.hProcess; }
+    HWND Dialog() const { return m_hDialog; }
 
     // Until its dialog exists, by when every library it imports is loaded; or why not.
     bool WaitForDialog(CString& strWhy) {
@@ -298,6 +299,103 @@ CString LoadedCommonControls(HANDLE hProcess) {
         if (_stricmp(strPath.substr(separator + 1).c_str(), "comctl32.dll") == 0) return strPath;
     }
     return CString();
+}
+
+// The scale the prefix gives its screen, where the user's settings keep it; 96 when unset.
+UINT PrefixDpi() {
+    DWORD dwDpi = 0;
+    DWORD cb = sizeof dwDpi;
+    if (::RegGetValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", RRF_RT_REG_DWORD,
+                       nullptr, &dwDpi, &cb) == ERROR_SUCCESS &&
+        dwDpi != 0)
+        return dwDpi;
+    return 96;
+}
+
+// Stands where the taskbar stands: the shell gives every icon to the first top-level window of
+// the class "Shell_TrayWnd" it finds (a topmost one comes first). Wine's shell sends it the
+// icon's bitmap, with its size, in WM_COPYDATA; its layout has moved between Wine versions,
+// so both known places of the size are tried and an unknown layout is said, not guessed.
+class CTaskbarWatch {
+public:
+    CTaskbarWatch() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = &CTaskbarWatch::WindowProc;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.lpszClassName = "Shell_TrayWnd";
+        ::RegisterClassA(&wc);
+        m_hWnd = ::CreateWindowExA(WS_EX_TOOLWINDOW, "Shell_TrayWnd", nullptr, WS_POPUP, 0, 0, 1, 1,
+                                   nullptr, nullptr, wc.hInstance, this);
+        ::SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    ~CTaskbarWatch() {
+        ::DestroyWindow(m_hWnd);
+        ::UnregisterClassA("Shell_TrayWnd", ::GetModuleHandleA(nullptr));
+    }
+    CTaskbarWatch(const CTaskbarWatch&) = delete;
+    CTaskbarWatch& operator=(const CTaskbarWatch&) = delete;
+
+    bool IsFirst() const { return ::FindWindowA("Shell_TrayWnd", nullptr) == m_hWnd; }
+    // The size of the last picture given for the window's icon (0 before any), or -1 when the
+    // record's layout was not understood.
+    int LastSize(HWND hOwner) const {
+        for (auto it = m_pictures.rbegin(); it != m_pictures.rend(); ++it)
+            if (it->first == hOwner) return it->second;
+        return 0;
+    }
+    // Until a picture came from hOwner, or the time is up.
+    int WaitForPicture(HWND hOwner, DWORD dwMs) {
+        for (const DWORD dwStart = ::GetTickCount(); ::GetTickCount() - dwStart < dwMs;) {
+            RunFor(20);
+            if (LastSize(hOwner) != 0) return LastSize(hOwner);
+        }
+        return 0;
+    }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<CTaskbarWatch*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+        if (message != WM_COPYDATA || self == nullptr)
+            return ::DefWindowProcA(hWnd, message, wParam, lParam);
+        const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const auto* data = static_cast<const BYTE*>(cds->lpData);
+        const DWORD uFlagsOffset = 8;
+        if (cds->dwData == NIM_DELETE || cds->cbData < 16) return TRUE;
+        UINT uFlags = 0;
+        std::memcpy(&uFlags, data + uFlagsOffset, sizeof uFlags);
+        if ((uFlags & NIF_ICON) == 0) return TRUE;
+        // Width, height, planes and bits per pixel: after the callback message (Wine 9 on),
+        // or after the record's GUID (Wine 8 and before).
+        int nSize = -1;
+        for (const DWORD dwOffset : {DWORD{944}, DWORD{16}}) {
+            UINT info[4] = {};
+            if (cds->cbData < dwOffset + sizeof info) continue;
+            std::memcpy(info, data + dwOffset, sizeof info);
+            if (info[0] == info[1] && info[0] >= 8 && info[0] <= 256 && info[2] == 1 &&
+                (info[3] == 1 || info[3] == 4 || info[3] == 8 || info[3] == 24 || info[3] == 32)) {
+                nSize = static_cast<int>(info[0]);
+                break;
+            }
+        }
+        self->m_pictures.emplace_back(reinterpret_cast<HWND>(wParam), nSize);
+        return TRUE;
+    }
+
+    HWND m_hWnd = nullptr;
+    std::vector<std::pair<HWND, int>> m_pictures;
+};
+
+// The first static control of the dialog whose text holds pszText.
+HWND FindStatic(HWND hDialog, const char* pszText) {
+    for (HWND hChild = ::GetWindow(hDialog, GW_CHILD); hChild != nullptr;
+         hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+        char szClass[16] = "";
+        ::GetClassNameA(hChild, szClass, sizeof szClass);
+        if (_stricmp(szClass, "Static") == 0 && Win32WindowText(hChild).find(pszText) != CString::npos)
+            return hChild;
+    }
+    return nullptr;
 }
 
 // The file version a DLL's version record gives, as "a.b.c.d".
@@ -519,6 +617,150 @@ TEST_CASE("icons at the size asked for, the clip from the program's module") {
     platform.DestroyIcon(nullptr);
     CHECK(platform.PlaySound("SonarSound", SND_ASYNC | SND_RESOURCE));
     ::PlaySoundA(nullptr, nullptr, 0);
+}
+
+// The program at the screen's scale, which tests/windows/wine_dpi.sh sets to 96, 144 and 192 dpi
+// in turn: the tray picture at the small-icon size, the window's icons at the large and small
+// ones, both again at a new scale when the window is told of it; the About box's text in
+// exactly its own lines, its icon at the large-icon size.
+TEST_CASE("at the screen's scale: the tray picture, the window's icons and the About box") {
+    const UINT uDpi = PrefixDpi();
+    const UINT uNewDpi = uDpi == 96 ? 144 : 96;
+    const auto scaled = [](int cx, UINT dpi) { return ::MulDiv(cx, static_cast<int>(dpi), 96); };
+    HDC hdc = ::GetDC(nullptr);
+    const int nScreenDpi = ::GetDeviceCaps(hdc, LOGPIXELSX);
+    ::ReleaseDC(nullptr, hdc);
+    std::printf("scale: the prefix says %u dpi, the screen %d dpi\n", uDpi, nScreenDpi);
+    REQUIRE(static_cast<UINT>(nScreenDpi) == uDpi);
+
+    CTaskbarWatch taskbar;
+    REQUIRE_MESSAGE(taskbar.IsFirst(), "the shell would not find the test's taskbar first");
+
+    SUBCASE("the real program's tray picture, and again after WM_DPICHANGED") {
+        CRunningProgram program;
+        CString strWhy;
+        REQUIRE_MESSAGE(program.WaitForDialog(strWhy), strWhy);
+        HWND hDialog = program.Dialog();
+        int nSize = taskbar.WaitForPicture(hDialog, 10000);
+        if (nSize < 0) {
+            MESSAGE("the shell's record has a layout this test does not know");
+            return;
+        }
+        // The program may change its picture as it starts (the list loaded): the last one.
+        RunFor(500);
+        nSize = taskbar.LastSize(hDialog);
+        std::printf("scale: at %u dpi the program's tray picture is %d px\n", uDpi, nSize);
+        CHECK(nSize == scaled(16, uDpi));
+        // As the system sends it when the scale changes: a rectangle for the window's new
+        // place, which the platform's handling does not need and the sender's process holds.
+        DWORD_PTR dwResult = 0;
+        CHECK(::SendMessageTimeoutA(hDialog, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(uNewDpi, uNewDpi),
+                                    0, SMTO_NORMAL, 10000, &dwResult) != 0);
+        // The program hands the new picture to the shell before it answers.
+        RunFor(200);
+        const int nNewSize = taskbar.LastSize(hDialog);
+        std::printf("scale: after WM_DPICHANGED to %u dpi the tray picture is %d px\n", uNewDpi,
+                    nNewSize);
+        CHECK(nNewSize == scaled(16, uNewDpi));
+        DWORD dwCode = STILL_ACTIVE;
+        ::GetExitCodeProcess(program.Process(), &dwCode);
+        CHECK_MESSAGE(dwCode == STILL_ACTIVE, "the program ended");
+    }
+
+    SUBCASE("the window's icons at its scale, and at a new one") {
+        CWin32Platform platform;
+        CTickDlg dlg(platform);
+        // Before the window exists: the system's scale.
+        HICON hIcon = platform.LoadIcon(IDI_MAIN, 32, 32);
+        CHECK(IconSize(hIcon).cx == scaled(32, uDpi));
+        REQUIRE(dlg.Create());
+        HWND hWnd = Win32HwndOf(&dlg);
+        dlg.SetIcon(hIcon, TRUE);
+        dlg.SetIcon(hIcon, FALSE);
+        CNotifyIconData data;
+        data.hWnd = &dlg;
+        data.uID = 128;
+        data.uFlags = NIF_MESSAGE | NIF_ICON;
+        data.uCallbackMessage = WM_APP + 100;
+        data.hIcon = platform.LoadIcon(IDI_IDLE, 16, 16);
+        CHECK(IconSize(data.hIcon).cx == scaled(16, uDpi));
+        REQUIRE(platform.ShellNotifyIcon(NIM_ADD, data));
+        platform.DestroyIcon(data.hIcon);
+
+        ::SendMessageA(hWnd, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(uNewDpi, uNewDpi), 0);
+        const auto icon = [hWnd](WPARAM kind) {
+            return IconSize(reinterpret_cast<HICON>(::SendMessageA(hWnd, WM_GETICON, kind, 0))).cx;
+        };
+        std::printf("scale: after WM_DPICHANGED to %u dpi the window's icons are %ld and %ld px\n",
+                    uNewDpi, icon(ICON_BIG), icon(ICON_SMALL));
+        CHECK(icon(ICON_BIG) == scaled(32, uNewDpi));
+        CHECK(icon(ICON_SMALL) == scaled(16, uNewDpi));
+        CHECK(taskbar.LastSize(hWnd) == scaled(16, uNewDpi));
+        data.hIcon = nullptr;
+        platform.ShellNotifyIcon(NIM_DELETE, data);
+        dlg.DestroyWindow();
+        platform.DestroyIcon(hIcon);
+    }
+
+    SUBCASE("the About box: its text in exactly its own lines, its icon at the large size") {
+        CWin32Platform platform;
+        CDialog about(AboutBoxTemplate(), platform);
+        REQUIRE(about.Create());
+        HWND hAbout = Win32HwndOf(&about);
+        HWND hText = FindStatic(hAbout, "Copyright");
+        REQUIRE(hText != nullptr);
+        const CString strText = Win32WindowText(hText);
+        const int nLines =
+            1 + static_cast<int>(std::count(strText.begin(), strText.end(), '\n'));
+        // As the control lays it out: its own font, its own width, words wrapped.
+        RECT rcClient{};
+        ::GetClientRect(hText, &rcClient);
+        HDC hdcText = ::GetDC(hText);
+        HGDIOBJ hOld = ::SelectObject(
+            hdcText, reinterpret_cast<HFONT>(::SendMessageA(hText, WM_GETFONT, 0, 0)));
+        TEXTMETRICA tm{};
+        ::GetTextMetricsA(hdcText, &tm);
+        for (std::size_t nStart = 0; nStart < strText.size();) {
+            std::size_t nEnd = strText.find('\n', nStart);
+            if (nEnd == CString::npos) nEnd = strText.size();
+            SIZE extent{};
+            ::GetTextExtentPoint32A(hdcText, strText.c_str() + nStart, static_cast<int>(nEnd - nStart), &extent);
+            char szFace[64] = "";
+            ::GetTextFaceA(hdcText, sizeof szFace, szFace);
+            std::printf("scale: line of %ld px (%s, %ld high)\n", extent.cx, szFace, tm.tmHeight);
+            nStart = nEnd + 1;
+        }
+        RECT rcText = rcClient;
+        ::DrawTextA(hdcText, strText.c_str(), -1, &rcText,
+                    DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_LEFT);
+        ::SelectObject(hdcText, hOld);
+        ::ReleaseDC(hText, hdcText);
+        const int nLaidOut = tm.tmHeight > 0 ? (rcText.bottom - rcText.top) / tm.tmHeight : 0;
+        std::printf("scale: the About box's text at %u dpi: %d lines in %ld x %ld px (%d wanted)\n",
+                    uDpi, nLaidOut, rcClient.right, rcClient.bottom, nLines);
+        CHECK(nLaidOut == nLines);
+        CHECK(rcText.bottom <= rcClient.bottom);
+        // Nothing overlaps the text.
+        RECT rcTextScreen{};
+        ::GetWindowRect(hText, &rcTextScreen);
+        for (HWND hChild = ::GetWindow(hAbout, GW_CHILD); hChild != nullptr;
+             hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+            RECT rcChild{};
+            RECT rcBoth{};
+            ::GetWindowRect(hChild, &rcChild);
+            if (hChild != hText) CHECK_FALSE(::IntersectRect(&rcBoth, &rcChild, &rcTextScreen));
+        }
+        HWND hIconCtl = nullptr;
+        for (HWND hChild = ::GetWindow(hAbout, GW_CHILD); hChild != nullptr;
+             hChild = ::GetWindow(hChild, GW_HWNDNEXT))
+            if ((::GetWindowLongA(hChild, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) hIconCtl = hChild;
+        REQUIRE(hIconCtl != nullptr);
+        const long nIcon =
+            IconSize(reinterpret_cast<HICON>(::SendMessageA(hIconCtl, STM_GETICON, 0, 0))).cx;
+        std::printf("scale: the About box's icon at %u dpi: %ld px\n", uDpi, nIcon);
+        CHECK(nIcon == scaled(32, uDpi));
+        about.DestroyWindow();
+    }
 }
 
 namespace {
