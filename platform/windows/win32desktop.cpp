@@ -56,14 +56,15 @@ public:
     }
     // Where the notification area is: the taskbar's monitor, the primary one without a taskbar.
     UINT TaskbarDpi() const {
-        return MonitorDpi(::MonitorFromWindow(::FindWindowA("Shell_TrayWnd", nullptr),
-                                              MONITOR_DEFAULTTOPRIMARY));
+        return MonitorDpi(
+            ::MonitorFromWindow(::FindWindowA("Shell_TrayWnd", nullptr), MONITOR_DEFAULTTOPRIMARY));
     }
     // An icon's size at 96 dpi (16 the small icon, 32 the large one) at uDpi, as the system
     // sizes its own icons there; exactly that size at 96 dpi.
     int IconSize(int cx, UINT uDpi) const {
         if (uDpi == kDefaultDpi || uDpi == 0) return cx;
-        if (m_pfnGetSystemMetricsForDpi != nullptr && (cx == kSmallIconSize || cx == kLargeIconSize)) {
+        if (m_pfnGetSystemMetricsForDpi != nullptr &&
+            (cx == kSmallIconSize || cx == kLargeIconSize)) {
             const int nSize =
                 m_pfnGetSystemMetricsForDpi(cx == kSmallIconSize ? SM_CXSMICON : SM_CXICON, uDpi);
             if (nSize > 0) return nSize;
@@ -161,8 +162,8 @@ void CWin32Platform::OnDpiChanged(HWND hWnd, UINT uDpi) {
         // The window has just been told its monitor's new scale: where it shares the
         // taskbar's monitor, that is the notification area's too (the system may not say so
         // yet).
-        HMONITOR hTaskbarMonitor = ::MonitorFromWindow(::FindWindowA("Shell_TrayWnd", nullptr),
-                                                       MONITOR_DEFAULTTOPRIMARY);
+        HMONITOR hTaskbarMonitor =
+            ::MonitorFromWindow(::FindWindowA("Shell_TrayWnd", nullptr), MONITOR_DEFAULTTOPRIMARY);
         const UINT uTrayDpi = ::MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY) == hTaskbarMonitor
                                   ? uDpi
                                   : dpi.TaskbarDpi();
@@ -182,7 +183,8 @@ void CWin32Platform::OnDpiChanged(HWND hWnd, UINT uDpi) {
     const WPARAM kinds[2] = {ICON_BIG, ICON_SMALL};
     for (int i = 0; i < 2; ++i) {
         HICON hCurrent = reinterpret_cast<HICON>(::SendMessageA(hWnd, WM_GETICON, kinds[i], 0));
-        const auto it = hCurrent != nullptr ? m_iconResources.find(hCurrent) : m_iconResources.end();
+        const auto it =
+            hCurrent != nullptr ? m_iconResources.find(hCurrent) : m_iconResources.end();
         if (it == m_iconResources.end()) continue;
         const int nSize = dpi.IconSize(i == 0 ? kLargeIconSize : kSmallIconSize, uDpi);
         HICON hIcon = LoadIconAtSize(it->second, nSize, nSize);

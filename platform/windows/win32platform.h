@@ -7,12 +7,12 @@
 // timers within the system's bounds (10 ms to about 24 days); the notification icon with the
 // shell's first record, added again when the taskbar restarts; icons at the size of the
 // monitor's scale (the per-monitor functions bound at run time, the screen's scale where they
-// are missing), followed when the program's window is told its scale changed; paths in UTF-8 inside, wide and
-// long (\\?\) toward the system; files replaced atomically (ReplaceFileW, write-through);
-// one instance per list file and user (a named mutex in the session's namespace, owned by the
-// user, and a registered message to a window of the user's own).
-// Does not: IPv6; names the code page cannot spell; under Wine, symbolic links to save
-// through and the rights a file is given (its tests say so and skip).
+// are missing), followed when the program's window is told its scale changed; paths in UTF-8
+// inside, wide and long (\\?\) toward the system; files replaced atomically (ReplaceFileW,
+// write-through); one instance per list file and user (a named mutex in the session's namespace,
+// owned by the user, and a registered message to a window of the user's own). Does not: IPv6; names
+// the code page cannot spell; under Wine, symbolic links to save through and the rights a file is
+// given (its tests say so and skip).
 
 #include <functional>
 #include <map>

@@ -392,7 +392,8 @@ HWND FindStatic(HWND hDialog, const char* pszText) {
          hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
         char szClass[16] = "";
         ::GetClassNameA(hChild, szClass, sizeof szClass);
-        if (_stricmp(szClass, "Static") == 0 && Win32WindowText(hChild).find(pszText) != CString::npos)
+        if (_stricmp(szClass, "Static") == 0 &&
+            Win32WindowText(hChild).find(pszText) != CString::npos)
             return hChild;
     }
     return nullptr;
@@ -654,8 +655,9 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         // As the system sends it when the scale changes: a rectangle for the window's new
         // place, which the platform's handling does not need and the sender's process holds.
         DWORD_PTR dwResult = 0;
-        CHECK(::SendMessageTimeoutA(hDialog, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(uNewDpi, uNewDpi),
-                                    0, SMTO_NORMAL, 10000, &dwResult) != 0);
+        CHECK(::SendMessageTimeoutA(hDialog, 0x02E0 /* WM_DPICHANGED */,
+                                    MAKEWPARAM(uNewDpi, uNewDpi), 0, SMTO_NORMAL, 10000,
+                                    &dwResult) != 0);
         // The program hands the new picture to the shell before it answers.
         RunFor(200);
         const int nNewSize = taskbar.LastSize(hDialog);
@@ -710,8 +712,7 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         HWND hText = FindStatic(hAbout, "Copyright");
         REQUIRE(hText != nullptr);
         const CString strText = Win32WindowText(hText);
-        const int nLines =
-            1 + static_cast<int>(std::count(strText.begin(), strText.end(), '\n'));
+        const int nLines = 1 + static_cast<int>(std::count(strText.begin(), strText.end(), '\n'));
         // As the control lays it out: its own font, its own width, words wrapped.
         RECT rcClient{};
         ::GetClientRect(hText, &rcClient);
@@ -724,7 +725,8 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
             std::size_t nEnd = strText.find('\n', nStart);
             if (nEnd == CString::npos) nEnd = strText.size();
             SIZE extent{};
-            ::GetTextExtentPoint32A(hdcText, strText.c_str() + nStart, static_cast<int>(nEnd - nStart), &extent);
+            ::GetTextExtentPoint32A(hdcText, strText.c_str() + nStart,
+                                    static_cast<int>(nEnd - nStart), &extent);
             char szFace[64] = "";
             ::GetTextFaceA(hdcText, sizeof szFace, szFace);
             std::printf("scale: line of %ld px (%s, %ld high)\n", extent.cx, szFace, tm.tmHeight);
