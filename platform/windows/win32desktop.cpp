@@ -13,9 +13,6 @@ namespace {
 
 constexpr UINT_PTR kTraySubclassId = 1;
 
-#ifndef WM_DPICHANGED
-constexpr UINT WM_DPICHANGED = 0x02E0;
-#endif
 constexpr UINT kDefaultDpi = 96;
 constexpr int kSmallIconSize = 16;  // at 96 dpi, as the program asks for it
 constexpr int kLargeIconSize = 32;
@@ -28,7 +25,7 @@ public:
         HMODULE hUser = ::GetModuleHandleA("user32.dll");
         Win32BindEntry(hUser, "GetDpiForWindow", m_pfnGetDpiForWindow);
         Win32BindEntry(hUser, "GetSystemMetricsForDpi", m_pfnGetSystemMetricsForDpi);
-        // Kept for the process: the shell and the program's windows ask for as long as it runs.
+        // Loaded for the rest of the process: icons are loaded for as long as it runs.
         Win32BindEntry(Win32LoadSystemLibrary("shcore.dll"), "GetDpiForMonitor",
                        m_pfnGetDpiForMonitor);
     }

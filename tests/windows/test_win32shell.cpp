@@ -652,12 +652,11 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         nSize = taskbar.LastSize(hDialog);
         std::printf("scale: at %u dpi the program's tray picture is %d px\n", uDpi, nSize);
         CHECK(nSize == scaled(16, uDpi));
-        // As the system sends it when the scale changes: a rectangle for the window's new
-        // place, which the platform's handling does not need and the sender's process holds.
+        // The system adds the window's suggested place, a pointer that would mean nothing in
+        // another process; the platform's handling does not read it, so none is given.
         DWORD_PTR dwResult = 0;
-        CHECK(::SendMessageTimeoutA(hDialog, 0x02E0 /* WM_DPICHANGED */,
-                                    MAKEWPARAM(uNewDpi, uNewDpi), 0, SMTO_NORMAL, 10000,
-                                    &dwResult) != 0);
+        CHECK(::SendMessageTimeoutA(hDialog, WM_DPICHANGED, MAKEWPARAM(uNewDpi, uNewDpi), 0,
+                                    SMTO_NORMAL, 10000, &dwResult) != 0);
         // The program hands the new picture to the shell before it answers.
         RunFor(200);
         const int nNewSize = taskbar.LastSize(hDialog);
@@ -689,7 +688,7 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         REQUIRE(platform.ShellNotifyIcon(NIM_ADD, data));
         platform.DestroyIcon(data.hIcon);
 
-        ::SendMessageA(hWnd, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(uNewDpi, uNewDpi), 0);
+        ::SendMessageA(hWnd, WM_DPICHANGED, MAKEWPARAM(uNewDpi, uNewDpi), 0);
         const auto icon = [hWnd](WPARAM kind) {
             return IconSize(reinterpret_cast<HICON>(::SendMessageA(hWnd, WM_GETICON, kind, 0))).cx;
         };
