@@ -16,6 +16,7 @@
 #include "framework/windows/win32accessible.h"
 #include "framework/windows/win32backend.h"
 #include "framework/windows/win32loop.h"
+#include "harness/testskip.h"
 #include "logic/listfile.h"
 #include "platform/windows/win32platform.h"
 #include "res/dialogstyles.h"
@@ -365,8 +366,8 @@ private:
         UINT uFlags = 0;
         std::memcpy(&uFlags, data + uFlagsOffset, sizeof uFlags);
         if ((uFlags & NIF_ICON) == 0) return TRUE;
-        // Width, height, planes and bits per pixel: after the callback message (Wine 9 on),
-        // or after the record's GUID (Wine 8 and before).
+        // Width, height, planes and bits per pixel: after the record's GUID, or right after
+        // the callback message, as Wine's versions have placed them.
         int nSize = -1;
         for (const DWORD dwOffset : {DWORD{944}, DWORD{16}}) {
             UINT info[4] = {};
@@ -644,7 +645,7 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         HWND hDialog = program.Dialog();
         int nSize = taskbar.WaitForPicture(hDialog, 10000);
         if (nSize < 0) {
-            MESSAGE("the shell's record has a layout this test does not know");
+            SKIP_CASE("this Wine's shell sends its tray record in a layout the test does not know");
             return;
         }
         // The program may change its picture as it starts (the list loaded): the last one.

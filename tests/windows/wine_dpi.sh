@@ -28,7 +28,11 @@ qv_on_exit() {
 for dpi in 144 192; do
     set_dpi "$dpi" || { fail "$dpi dpi: the prefix's scale could not be set"; continue; }
     echo "--- at $dpi dpi"
-    timeout -k 5 120 wine "$test_exe" --test-case='at the screen*' </dev/null ||
-        fail "$dpi dpi: the case at the screen's scale failed"
+    timeout -k 5 120 wine "$test_exe" --test-case='at the screen*' </dev/null
+    case $? in
+        0) ;;
+        77) skip "$dpi dpi: the case at the screen's scale cannot run here (it says why above)" ;;
+        *) fail "$dpi dpi: the case at the screen's scale failed" ;;
+    esac
 done
 qv_exit
