@@ -3,10 +3,12 @@
 // out. The dialog's rules on their own are the logic tests' (test_dialog).
 
 #include <QImageReader>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QtTest/QtTest>
 #include <cmath>
 #include <csignal>
@@ -15,6 +17,7 @@
 #include "framework/linux/qtbackend.h"
 #include "framework/winapp.h"
 #include "harness/fakeplatform.h"
+#include "logic/aboutdlg.h"
 #include "logic/keepalivedlg.h"
 #include "res/resource.h"
 
@@ -134,6 +137,7 @@ private slots:
     void ProgramEnds();
     void ProgramIconSizes();
     void TrayPicturesReadOnAnyPanel();
+    void AboutBoxKeepsItsLines();
 
 private:
     // Opens the dialog as a tray click would, with the given texts in the Delay and New
@@ -305,6 +309,36 @@ void CTestWidgets::TrayPicturesReadOnAnyPanel() {
             }
         }
     }
+}
+
+// Each text of the About box fits its control, and no paragraph leaves its last word alone
+// on a line of its own.
+void CTestWidgets::AboutBoxKeepsItsLines() {
+    CAboutDlg about(*m_platform);
+    QVERIFY(about.Create());
+    int texts = 0;
+    for (QLabel* label : QtWidgetOf(&about)->findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        ++texts;
+        const int width = label->contentsRect().width();
+        int height = 0;
+        for (const QString& paragraph : label->text().split(QLatin1Char('\n'))) {
+            QTextLayout layout(paragraph, label->font());
+            layout.beginLayout();
+            QStringList lines;
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+                line.setLineWidth(width);
+                lines << paragraph.mid(line.textStart(), line.textLength()).trimmed();
+                height += qCeil(line.height());
+            }
+            layout.endLayout();
+            QVERIFY2(lines.size() == 1 || lines.last().contains(QLatin1Char(' ')),
+                     qPrintable(QStringLiteral("in %1 px: %2").arg(width).arg(lines.join('|'))));
+        }
+        QVERIFY2(height <= label->contentsRect().height(), qPrintable(label->text()));
+    }
+    QCOMPARE(texts, 2);
+    about.DestroyWindow();
 }
 
 QTEST_MAIN(CTestWidgets)
