@@ -222,6 +222,26 @@ QImage Enlarged16(EPicture state, const QColor& panel, int nSize) {
 
 // --- Photographs ------------------------------------------------------------------------------
 
+// The commonest colour of an image: a panel's own. bSkipTransparent: of its opaque pixels.
+QColor Commonest(const QImage& image, bool bSkipTransparent = false) {
+    std::map<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb pixel = image.pixel(x, y);
+            if (!bSkipTransparent || qAlpha(pixel) == 255) ++counts[pixel | 0xff000000];
+        }
+    }
+    QRgb best = 0;
+    int nBest = -1;
+    for (const auto& [rgb, n] : counts) {
+        if (n > nBest) {
+            best = rgb;
+            nBest = n;
+        }
+    }
+    return QColor(best);
+}
+
 // One host's session as the test photographs it: the area of the screen that shows the
 // program's icon (in the screen's own pixels), and how the program starts there.
 class CHostSession {
@@ -234,6 +254,9 @@ public:
     // Where the icon shows now, in screen pixels; empty when nothing shows it.
     virtual QRect Area() = 0;
     virtual QImage Grab(const QRect& area) = 0;
+    // The panel's colour around the icon in the area: the commonest of the area's own, where
+    // the area is the panel.
+    virtual QColor Panel(const QRect& /*area*/, const QImage& image) { return Commonest(image); }
     // The area as it shows without the icon; null where the area exists only with it (the
     // docked window of an XEmbed icon).
     QImage m_empty;
@@ -269,6 +292,18 @@ public:
         return icon == XCB_NONE ? QRect() : m_desktop.Geometry(icon);
     }
     QImage Grab(const QRect& area) override { return m_desktop.Screen(area); }
+    // The docked window is mostly icon: the commonest colour in a ring of the taskbar around it.
+    QColor Panel(const QRect& area, const QImage& image) override {
+        if (m_host != EHost::Icewm) return CHostSession::Panel(area, image);
+        constexpr int kRing = 4;
+        const QRect ring = area.adjusted(-kRing, -kRing, kRing, kRing) & QRect(0, 0, 1024, 768);
+        QImage around = Grab(ring).convertToFormat(QImage::Format_ARGB32);
+        QPainter painter(&around);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(area.translated(-ring.topLeft()), Qt::transparent);
+        painter.end();
+        return Commonest(around, true);
+    }
 
 private:
     EHost m_host;
@@ -340,22 +375,6 @@ struct CShot {
         return crop;
     }
 };
-
-// The commonest colour of an image: a panel's own.
-QColor Commonest(const QImage& image) {
-    std::map<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) | 0xff000000];
-    QRgb best = 0;
-    int nBest = -1;
-    for (const auto& [rgb, n] : counts) {
-        if (n > nBest) {
-            best = rgb;
-            nBest = n;
-        }
-    }
-    return QColor(best);
-}
 
 QString Describe(const QRect& area) {
     return QStringLiteral("%1,%2 %3x%4")
@@ -446,7 +465,7 @@ std::optional<CShot> CTestTrayPictures::Photograph(CHostSession& session, EPictu
         now.empty = session.m_empty;
         now.image = SteadyScreen([&] { return session.Grab(now.area); }, QRect(), 2000);
         if (now.image.isNull() || session.Area() != now.area) continue;
-        now.panel = Commonest(now.image);
+        now.panel = session.Panel(now.area, now.image);
         last = now;
         const QRect icon = now.Icon();
         if (icon.width() < 8 || icon.height() < 8 || icon.width() > 128) continue;
@@ -521,7 +540,9 @@ void CTestTrayPictures::FiguresAndContactSheet() {
     std::map<std::pair<EHost, int>, QRect> squares;
     for (const CRow& row : m_rows) {
         QRect& square = squares[{row.host, row.nScale}];
-        for (const CShot& shot : row.shots) square |= shot.Icon();
+        for (const CShot& shot : row.shots) {
+            square |= shot.Icon();
+        }
     }
     for (auto& [key, square] : squares) {
         const int nSide = std::max(square.width(), square.height());
