@@ -32,7 +32,7 @@ install(CODE "
          FILES \"${CMAKE_BINARY_DIR}/unit/quorvane.service\")
 ")
 
-foreach(size 16x16 32x32 48x48 64x64 128x128 256x256)
+foreach(size 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256)
     install(FILES ${PROJECT_SOURCE_DIR}/res/icons/hicolor/${size}/apps/quorvane.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}/apps)
 endforeach()

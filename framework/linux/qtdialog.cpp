@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFontMetrics>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -485,11 +486,21 @@ QString QtString(const CString& text) { return QString::fromUtf8(text.data(), in
 CString FromQtString(const QString& text) { return text.toStdString(); }
 
 QIcon QtIconOf(UINT nResourceId) {
-    QIcon icon(QStringLiteral(":/icons/%1.ico").arg(nResourceId));
-    // The program's icon has larger pictures too, for screens of a higher density.
-    for (int size : {48, 64, 128, 256}) {
+    // Each size once: where the .ico has two, the true-colour picture that follows the
+    // 16-colour art (that one is for 16-colour displays, and no Linux desktop is one).
+    std::map<int, QImage> images;
+    QImageReader reader(QStringLiteral(":/icons/%1.ico").arg(nResourceId));
+    for (int i = 0; i < reader.imageCount() && reader.jumpToImage(i); ++i) {
+        const QImage image = reader.read();
+        if (!image.isNull()) images[image.width()] = image;
+    }
+    QIcon icon;
+    for (const auto& [size, image] : images) icon.addPixmap(QPixmap::fromImage(image));
+    // The program's icon has the theme's larger pictures too, for the window and the About
+    // box on screens of a higher density.
+    for (int size : {128, 256}) {
         const QString file = QStringLiteral(":/icons/%1-%2.png").arg(nResourceId).arg(size);
-        if (QFile::exists(file)) icon.addFile(file, QSize(size, size));
+        if (images.count(size) == 0 && QFile::exists(file)) icon.addFile(file, QSize(size, size));
     }
     return icon;
 }

@@ -23,8 +23,8 @@
 namespace {
 
 constexpr char kMenuPath[] = "/MenuBar";
-// What panels of 16 to 48 pixels ask for; a host scales the nearest.
-constexpr int kPixmapSizes[] = {16, 22, 24, 32, 48};
+// What panels of 16 to 32 pixels ask for, at scale 1 and 2; a host scales the nearest.
+constexpr int kPixmapSizes[] = {16, 20, 22, 24, 32, 40, 44, 48, 64};
 constexpr int kRootId = 0;
 constexpr int kAboutId = 1;
 // Above the About entry when shown, with an id of its own: a host that has the menu without it

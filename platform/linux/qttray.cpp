@@ -122,10 +122,10 @@ bool CQtTray::Notify(DWORD dwMessage, const CNotifyIconData& data) {
 void CQtTray::Apply(const CNotifyIconData& data) {
     if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr) {
         m_nIconId = data.hIcon->nResourceId;
-        m_xembedIcon = XembedIconOf(m_nIconId, data.hIcon->cx, data.hIcon->cy);
-        // The host picks the size it draws from all of the program's pictures.
+        // Every size of the picture: the bus's host picks the one it draws, and the XEmbed icon
+        // paints the one for its window's real size on the screen's density.
         if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId));
-        if (m_pFallback) m_pFallback->setIcon(m_xembedIcon);
+        if (m_pFallback) m_pFallback->setIcon(IconOf(m_nIconId));
     }
     if ((data.uFlags & NIF_TIP) != 0) {
         m_strTip = QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip))));
@@ -144,14 +144,6 @@ void CQtTray::Apply(const CNotifyIconData& data) {
 const QIcon& CQtTray::IconOf(UINT nIconId) {
     auto it = m_icons.find(nIconId);
     if (it == m_icons.end()) it = m_icons.emplace(nIconId, QtIconOf(nIconId)).first;
-    return it->second;
-}
-
-const QIcon& CQtTray::XembedIconOf(UINT nIconId, int cx, int cy) {
-    const auto key = std::make_tuple(nIconId, cx, cy);
-    auto it = m_xembedIcons.find(key);
-    if (it == m_xembedIcons.end())
-        it = m_xembedIcons.emplace(key, QIcon(IconOf(nIconId).pixmap(QSize(cx, cy)))).first;
     return it->second;
 }
 
@@ -355,7 +347,7 @@ void CQtTray::ShowFallback() {
                                  break;
                          }
                      });
-    m_pFallback->setIcon(m_xembedIcon);
+    if (m_nIconId != 0) m_pFallback->setIcon(IconOf(m_nIconId));
     m_pFallback->setToolTip(m_strTip);
     m_pFallback->show();
     // Qt chooses between XEmbed and a D-Bus tray of its own once per process, when its first

@@ -14,7 +14,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <tuple>
 
 #include "base/wintypes.h"
 
@@ -40,7 +39,6 @@ private:
     void Apply(const CNotifyIconData& data);
     // Each picture is decoded once and kept: every tick shows two of them.
     const QIcon& IconOf(UINT nIconId);
-    const QIcon& XembedIconOf(UINT nIconId, int cx, int cy);
     void Start();
     // What the bus says of the watcher: its owner's unique name, empty for none.
     void OnWatcherOwner(const QString& strOwner);
@@ -67,9 +65,7 @@ private:
     bool m_bAdded = false;
     // The picture and the tip as last handed over.
     UINT m_nIconId = 0;
-    QIcon m_xembedIcon;
     std::map<UINT, QIcon> m_icons;
-    std::map<std::tuple<UINT, int, int>, QIcon> m_xembedIcons;
     QString m_strTip;
 
     std::optional<QDBusConnection> m_bus;

@@ -1,6 +1,10 @@
-// Draws Quorvane's tray and window icons as 16-colour .ico files (32x32 and 16x16 each), and the
-// program's icon for the desktop's icon theme: the same 16 and 32 pixel art as PNG, larger sizes
-// drawn smooth in true colour, and a scalable SVG. Regenerate with:
+// Draws Quorvane's tray and window icons, and the program's icon for the desktop's icon theme:
+// - each .ico holds the classic pixel art first (32x32 and 16x16 in 16 colours, what a
+//   16-colour display shows), then the true-colour pictures with alpha at every size a tray or
+//   a window asks for, up to 256 pixels (stored as PNG, as the system expects at that size);
+// - each picture as a scalable SVG, drawn from the same shapes as its true-colour pixels;
+// - the program's icon in the hicolor theme, at the theme's sizes and scalable.
+// Regenerate with:
 //   cmake --build --preset dev --target drawicons && build/dev/res/drawicons res/icons
 // The icons are drawn rather than painted so that every size stays in step when the design
 // changes. The output is the same bytes on every run.
@@ -8,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -39,20 +44,17 @@ const uint8_t kPalette[16][3] = {
 
 const double kPi = 3.14159265358979323846;
 
+// ---- The classic pixel art: 16 colours, every pixel either painted or clear ----
+
 // A square of palette indices; coordinates are continuous, y grows downwards.
 struct Canvas {
     int size;
     std::vector<int> px;
-    // Smooth canvases keep true colour with coverage as alpha (straight, 0..1) instead.
-    bool smooth = false;
-    std::vector<double> rgba;
-    explicit Canvas(int s, bool bSmooth = false)
-        : size(s), px(s * s, Clear), smooth(bSmooth), rgba(bSmooth ? s * s * 4 : 0, 0.0) {}
+    explicit Canvas(int s) : size(s), px(s * s, Clear) {}
 
     // Paints every pixel whose area is at least half inside the shape (4x4 supersampling),
     // which keeps small circles round without needing colours the palette lacks.
     void fill(const std::function<bool(double, double)>& inside, int colour) {
-        if (smooth) return fillSmooth(inside, colour);
         for (int y = 0; y < size; ++y) {
             for (int x = 0; x < size; ++x) {
                 int hits = 0;
@@ -60,25 +62,6 @@ struct Canvas {
                     for (int sx = 0; sx < 4; ++sx)
                         hits += inside(x + (sx + 0.5) / 4, y + (sy + 0.5) / 4);
                 if (hits >= 8) px[y * size + x] = colour;
-            }
-        }
-    }
-    // The share of each pixel inside the shape (8x8 samples), painted over what is there.
-    void fillSmooth(const std::function<bool(double, double)>& inside, int colour) {
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                int hits = 0;
-                for (int sy = 0; sy < 8; ++sy)
-                    for (int sx = 0; sx < 8; ++sx)
-                        hits += inside(x + (sx + 0.5) / 8, y + (sy + 0.5) / 8);
-                if (hits == 0) continue;
-                const double cover = hits / 64.0;
-                double* p = &rgba[(y * size + x) * 4];
-                const double alpha = cover + p[3] * (1 - cover);
-                for (int i = 0; i < 3; ++i)
-                    p[i] =
-                        (kPalette[colour][i] / 255.0 * cover + p[i] * p[3] * (1 - cover)) / alpha;
-                p[3] = alpha;
             }
         }
     }
@@ -97,9 +80,9 @@ struct Canvas {
 };
 
 // The sonar scope: disc, rim, range ring, sweep wedge and echo blips.
-// From 32 pixels on, the 32 pixel design scaled by k; smooth draws it anti-aliased.
-Canvas drawScope(int size, int face, int beam, bool smooth = false) {
-    Canvas c(size, smooth);
+// From 32 pixels on, the 32 pixel design scaled by k.
+Canvas drawScope(int size, int face, int beam) {
+    Canvas c(size);
     const double k = size >= 32 ? size / 32.0 : 1.0;
     const double mid = size / 2.0;
     const double r = mid - 0.25 * k;
@@ -159,6 +142,158 @@ void drawStopBadge(Canvas& c) {
            White);
 }
 
+// ---- The true-colour pictures: one list of shapes, rasterised at each size or written as SVG ----
+
+enum class Picture { Waiting, Probing, Idle };
+
+struct Rgba {
+    uint8_t r, g, b;
+    double a;
+};
+
+const Rgba kHalo{0xff, 0xff, 0xff, 0.85};
+const Rgba kRim{0x00, 0x00, 0x00, 1};
+const Rgba kDark{0x00, 0x80, 0x00, 1};
+const Rgba kBright{0x00, 0xff, 0x00, 1};
+const Rgba kWhite{0xff, 0xff, 0xff, 1};
+const Rgba kStop{0xff, 0x00, 0x00, 1};
+
+struct Shape {
+    enum Kind { Disc, Ring, Wedge, Bar, Box, Octagon } kind;
+    // Disc, Ring, Octagon: centre x, y and radius (Ring: to the middle of its width).
+    // Wedge: centre, radius, start angle and sweep. Bar: from x, y to x2, y2. Box: x, y, x2, y2.
+    double x, y, r, x2, y2;
+    double width;  // Ring and Bar
+    Rgba colour;
+
+    bool inside(double px, double py) const {
+        switch (kind) {
+            case Disc:
+                return std::hypot(px - x, py - y) <= r;
+            case Ring:
+                return std::fabs(std::hypot(px - x, py - y) - r) <= width / 2;
+            case Wedge: {
+                const double behind = std::remainder(std::atan2(py - y, px - x) - x2, 2 * kPi);
+                return std::hypot(px - x, py - y) <= r && behind >= 0 && behind <= y2;
+            }
+            case Bar: {
+                const double len = std::hypot(x2 - x, y2 - y);
+                const double ux = (x2 - x) / len, uy = (y2 - y) / len;
+                const double along = (px - x) * ux + (py - y) * uy;
+                const double across = -(px - x) * uy + (py - y) * ux;
+                return along >= 0 && along <= len && std::fabs(across) <= width / 2;
+            }
+            case Box:
+                return px >= x && px <= x2 && py >= y && py <= y2;
+            case Octagon: {
+                const double dx = std::fabs(px - x), dy = std::fabs(py - y);
+                return dx <= r && dy <= r && dx + dy <= r * 1.414;
+            }
+        }
+        return false;
+    }
+    // What it may touch, for rasterising only there.
+    void bounds(double& x0, double& y0, double& x1, double& y1) const {
+        if (kind == Bar || kind == Box) {
+            const double grow = kind == Bar ? width / 2 : 0;
+            x0 = std::min(x, x2) - grow, x1 = std::max(x, x2) + grow;
+            y0 = std::min(y, y2) - grow, y1 = std::max(y, y2) + grow;
+            return;
+        }
+        const double reach = r + (kind == Ring ? width / 2 : 0);
+        x0 = x - reach, y0 = y - reach, x1 = x + reach, y1 = y + reach;
+    }
+};
+
+// The picture at a size in pixels, as shapes in pixel coordinates. Lines are never thinner
+// than a pixel, and the blips sit on whole pixels, so the small sizes stay crisp; from 32
+// pixels on it is the 32 unit design scaled. The scalable picture is the 32 pixel one.
+//   - a light halo outside a black rim: the disc stands out on light and dark panels alike;
+//   - waiting: dark disc, bright sweep and blips;
+//   - probing: bright disc, dark sweep and blips, a white leading edge, centre and range ring:
+//     it differs in shape and brightness, not only in colour;
+//   - idle: the waiting scope with a red stop badge, outlined white, in the lower left corner.
+std::vector<Shape> design(Picture picture, int size) {
+    const double u = size / 32.0;
+    auto atLeastPixel = [&](double units) { return std::max(1.0, units * u); };
+    const double mid = size / 2.0;
+    const double halo = atLeastPixel(1), rim = atLeastPixel(1.5);
+    const double face = mid - halo - rim;
+    const bool probing = picture == Picture::Probing;
+    const Rgba disc = probing ? kBright : kDark, beam = probing ? kDark : kBright;
+    const Rgba accent = probing ? kWhite : kBright;
+    const double lead = -kPi / 4, spread = kPi / 5;
+
+    std::vector<Shape> shapes;
+    shapes.push_back({Shape::Disc, mid, mid, mid, 0, 0, 0, kHalo});
+    shapes.push_back({Shape::Disc, mid, mid, mid - halo, 0, 0, 0, kRim});
+    shapes.push_back({Shape::Disc, mid, mid, face, 0, 0, 0, disc});
+    shapes.push_back({Shape::Ring, mid, mid, face * 0.6, 0, 0,
+                      probing ? atLeastPixel(2) : atLeastPixel(1), probing ? kWhite : kRim});
+    shapes.push_back({Shape::Wedge, mid, mid, face, lead, spread, 0, beam});
+    shapes.push_back({Shape::Bar, mid, mid, 0, mid + face * std::cos(lead),
+                      mid + face * std::sin(lead), atLeastPixel(1.5), accent});
+    const double blip = std::max(1.0, std::round(2 * u));
+    for (auto& b : {std::array<int, 2>{9, 11}, {21, 21}, {11, 20}}) {
+        const double bx = std::round(b[0] * u), by = std::round(b[1] * u);
+        shapes.push_back({Shape::Box, bx, by, 0, bx + blip, by + blip, 0, beam});
+    }
+    shapes.push_back({Shape::Disc, mid, mid, atLeastPixel(1.5), 0, 0, 0, accent});
+
+    if (picture == Picture::Idle) {
+        const double r = size * 0.3, outline = atLeastPixel(1);
+        const double cx = r, cy = size - r;
+        shapes.push_back({Shape::Octagon, cx, cy, r, 0, 0, 0, kWhite});
+        shapes.push_back({Shape::Octagon, cx, cy, r - outline, 0, 0, 0, kStop});
+        const double halfW = r * 0.6, halfH = std::max(0.5, r * 0.14);
+        shapes.push_back(
+            {Shape::Box, cx - halfW, cy - halfH, 0, cx + halfW, cy + halfH, 0, kWhite});
+    }
+    return shapes;
+}
+
+// Straight (not premultiplied) RGBA, 0..1.
+struct Image {
+    int size;
+    std::vector<double> rgba;
+    explicit Image(int s) : size(s), rgba(size_t(s) * s * 4, 0.0) {}
+    uint8_t byte(int x, int y, int channel) const {
+        return uint8_t(std::lround(rgba[(size_t(y) * size + x) * 4 + channel] * 255));
+    }
+};
+
+// Each shape covers each pixel by the share of 8x8 samples inside it, painted over what is
+// there.
+Image render(Picture picture, int size) {
+    Image image(size);
+    for (const Shape& shape : design(picture, size)) {
+        double bx0, by0, bx1, by1;
+        shape.bounds(bx0, by0, bx1, by1);
+        const int x0 = std::max(0, int(std::floor(bx0))), y0 = std::max(0, int(std::floor(by0)));
+        const int x1 = std::min(size - 1, int(std::ceil(bx1))),
+                  y1 = std::min(size - 1, int(std::ceil(by1)));
+        for (int y = y0; y <= y1; ++y) {
+            for (int x = x0; x <= x1; ++x) {
+                int hits = 0;
+                for (int sy = 0; sy < 8; ++sy)
+                    for (int sx = 0; sx < 8; ++sx)
+                        hits += shape.inside(x + (sx + 0.5) / 8, y + (sy + 0.5) / 8);
+                if (hits == 0) continue;
+                const double cover = hits / 64.0 * shape.colour.a;
+                double* p = &image.rgba[(size_t(y) * size + x) * 4];
+                const double alpha = cover + p[3] * (1 - cover);
+                const uint8_t rgb[3] = {shape.colour.r, shape.colour.g, shape.colour.b};
+                for (int i = 0; i < 3; ++i)
+                    p[i] = (rgb[i] / 255.0 * cover + p[i] * p[3] * (1 - cover)) / alpha;
+                p[3] = alpha;
+            }
+        }
+    }
+    return image;
+}
+
+// ---- Encoders ----
+
 void put16(std::string& out, unsigned v) {
     out += char(v & 0xff);
     out += char((v >> 8) & 0xff);
@@ -168,23 +303,40 @@ void put32(std::string& out, unsigned v) {
     put16(out, v >> 16);
 }
 
-// BITMAPINFOHEADER, palette, 4-bpp colour rows, then the 1-bpp transparency mask; bottom-up.
+void putBitmapHeader(std::string& out, int size, int bits, unsigned imageBytes, int colours) {
+    put32(out, 40);
+    put32(out, size);
+    put32(out, 2 * size);  // height counts both bitmaps
+    put16(out, 1);
+    put16(out, bits);
+    put32(out, 0);
+    put32(out, imageBytes);
+    put32(out, 0);
+    put32(out, 0);
+    put32(out, colours);
+    put32(out, 0);
+}
+
+// The 1-bpp transparency mask, bottom-up.
+std::string encodeMask(int s, const std::function<bool(int, int)>& clear) {
+    const int andStride = (s / 8 + 3) / 4 * 4;
+    std::string out;
+    for (int y = s - 1; y >= 0; --y) {
+        std::string row(andStride, '\0');
+        for (int x = 0; x < s; ++x)
+            if (clear(x, y)) row[x / 8] |= char(0x80 >> (x % 8));
+        out += row;
+    }
+    return out;
+}
+
+// BITMAPINFOHEADER, palette, 4-bpp colour rows, then the mask; bottom-up.
 std::string encodeBitmap(const Canvas& c) {
     const int s = c.size;
     const int xorStride = (s / 2 + 3) / 4 * 4;
     const int andStride = (s / 8 + 3) / 4 * 4;
     std::string out;
-    put32(out, 40);
-    put32(out, s);
-    put32(out, 2 * s);  // height counts both bitmaps
-    put16(out, 1);
-    put16(out, 4);
-    put32(out, 0);
-    put32(out, (xorStride + andStride) * s);
-    put32(out, 0);
-    put32(out, 0);
-    put32(out, 16);
-    put32(out, 0);
+    putBitmapHeader(out, s, 4, unsigned((xorStride + andStride) * s), 16);
     for (auto& rgb : kPalette) {
         out += char(rgb[2]);
         out += char(rgb[1]);
@@ -199,38 +351,117 @@ std::string encodeBitmap(const Canvas& c) {
         }
         out += row;
     }
-    for (int y = s - 1; y >= 0; --y) {
-        std::string row(andStride, '\0');
-        for (int x = 0; x < s; ++x)
-            if (c.px[y * s + x] < 0) row[x / 8] |= char(0x80 >> (x % 8));
-        out += row;
-    }
-    return out;
+    return out + encodeMask(s, [&](int x, int y) { return c.px[y * s + x] < 0; });
 }
 
-bool writeIco(const std::string& path, const std::vector<Canvas>& images) {
-    std::string head, body;
-    put16(head, 0);
-    put16(head, 1);
-    put16(head, unsigned(images.size()));
-    unsigned offset = 6 + 16 * unsigned(images.size());
-    for (const Canvas& c : images) {
-        std::string bmp = encodeBitmap(c);
-        head += char(c.size);
-        head += char(c.size);
-        head += char(16);
-        head += char(0);
-        put16(head, 1);
-        put16(head, 4);
-        put32(head, unsigned(bmp.size()));
-        put32(head, offset);
-        offset += unsigned(bmp.size());
-        body += bmp;
-    }
-    std::ofstream f(path, std::ios::binary);
-    f << head << body;
-    return bool(f);
+// BITMAPINFOHEADER, 32-bpp BGRA rows with straight alpha, then the mask; bottom-up.
+std::string encodeBitmap(const Image& image) {
+    const int s = image.size;
+    const int andStride = (s / 8 + 3) / 4 * 4;
+    std::string out;
+    putBitmapHeader(out, s, 32, unsigned((s * 4 + andStride) * s), 0);
+    for (int y = s - 1; y >= 0; --y)
+        for (int x = 0; x < s; ++x)
+            for (int channel : {2, 1, 0, 3}) out += char(image.byte(x, y, channel));
+    return out + encodeMask(s, [&](int x, int y) { return image.byte(x, y, 3) == 0; });
 }
+
+// Deflate with the fixed Huffman codes and greedy LZ77 matches (a 32 KiB window, hash
+// chains): a few lines, and the same bytes on every run and every machine.
+class Deflater {
+public:
+    std::string compress(const std::string& data) {
+        bits(1, 1);  // the last block
+        bits(1, 2);  // fixed codes
+        const size_t n = data.size();
+        std::vector<int> head(1 << 15, -1), prev(1 << 15, -1);
+        auto hash = [&](size_t i) {
+            return ((uint8_t(data[i]) << 10) ^ (uint8_t(data[i + 1]) << 5) ^ uint8_t(data[i + 2])) &
+                   0x7fff;
+        };
+        auto insert = [&](size_t i) {
+            if (i + 2 >= n) return;
+            const int h = hash(i);
+            prev[i & 0x7fff] = head[h];
+            head[h] = int(i);
+        };
+        size_t i = 0;
+        while (i < n) {
+            size_t bestLen = 0, bestDist = 0;
+            if (i + 2 < n) {
+                int candidate = head[hash(i)];
+                for (int chain = 0; candidate >= 0 && chain < 128; ++chain) {
+                    const size_t dist = i - size_t(candidate);
+                    if (dist > 32768) break;
+                    size_t len = 0;
+                    while (len < 258 && i + len < n && data[candidate + len] == data[i + len])
+                        ++len;
+                    if (len > bestLen) bestLen = len, bestDist = dist;
+                    if (len == 258) break;
+                    candidate = prev[candidate & 0x7fff];
+                }
+            }
+            if (bestLen >= 3) {
+                match(bestLen, bestDist);
+                for (size_t k = 0; k < bestLen; ++k) insert(i + k);
+                i += bestLen;
+            } else {
+                literal(uint8_t(data[i]));
+                insert(i);
+                ++i;
+            }
+        }
+        literal(256);  // end of block
+        if (m_nBits > 0) m_out += char(m_acc);
+        return m_out;
+    }
+
+private:
+    void bits(unsigned value, int count) {
+        for (int k = 0; k < count; ++k) {
+            m_acc |= ((value >> k) & 1) << m_nBits;
+            if (++m_nBits == 8) m_out += char(m_acc), m_acc = 0, m_nBits = 0;
+        }
+    }
+    // Huffman codes go most significant bit first.
+    void code(unsigned value, int count) {
+        for (int k = count - 1; k >= 0; --k) bits((value >> k) & 1, 1);
+    }
+    void literal(unsigned v) {
+        if (v < 144)
+            code(0x30 + v, 8);
+        else if (v < 256)
+            code(0x190 + v - 144, 9);
+        else if (v < 280)
+            code(v - 256, 7);
+        else
+            code(0xc0 + v - 280, 8);
+    }
+    void match(size_t len, size_t dist) {
+        static const int lenBase[] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
+        static const int lenExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+        static const int distBase[] = {
+            1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+            193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+        static const int distExtra[] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+        int l = 28;
+        while (lenBase[l] > int(len)) --l;
+        literal(257 + l);
+        bits(unsigned(len - lenBase[l]), lenExtra[l]);
+        int d = 29;
+        while (distBase[d] > int(dist)) --d;
+        code(d, 5);
+        bits(unsigned(dist - distBase[d]), distExtra[d]);
+    }
+
+    std::string m_out;
+    unsigned m_acc = 0;
+    int m_nBits = 0;
+};
 
 uint32_t crc32(const std::string& data) {
     uint32_t crc = 0xffffffffu;
@@ -252,33 +483,41 @@ void chunk(std::string& png, const char* type, const std::string& data) {
     putBig32(png, crc32(body));
 }
 
-// RGBA rows, 8 bits a channel, in a zlib stream of stored (uncompressed) deflate blocks: the
-// icons are small, and the encoder stays a few lines.
-bool writePng(const std::string& path, const Canvas& c) {
-    std::string raw;
-    for (int y = 0; y < c.size; ++y) {
-        raw += char(0);  // no filter
-        for (int x = 0; x < c.size; ++x) {
-            const int i = y * c.size + x;
-            if (c.smooth) {
-                const double* p = &c.rgba[i * 4];
-                for (int k = 0; k < 4; ++k) raw += char(std::lround(p[k] * 255));
-            } else if (c.px[i] < 0) {
-                raw += std::string(4, '\0');
-            } else {
-                for (int k = 0; k < 3; ++k) raw += char(kPalette[c.px[i]][k]);
-                raw += char(0xff);
+// RGBA rows, 8 bits a channel, each with the filter that leaves the smallest differences.
+std::string encodePng(int size, const std::function<uint8_t(int, int, int)>& byteAt) {
+    const int stride = size * 4;
+    std::string raw, above(stride, '\0');
+    for (int y = 0; y < size; ++y) {
+        std::string row(stride, '\0');
+        for (int x = 0; x < size; ++x)
+            for (int k = 0; k < 4; ++k) row[x * 4 + k] = char(byteAt(x, y, k));
+        std::string best;
+        long bestCost = -1;
+        for (int filter = 0; filter < 5; ++filter) {
+            std::string out(1, char(filter));
+            long cost = 0;
+            for (int i = 0; i < stride; ++i) {
+                const int a = i >= 4 ? uint8_t(row[i - 4]) : 0, b = uint8_t(above[i]);
+                const int c = i >= 4 ? uint8_t(above[i - 4]) : 0;
+                int predicted = 0;
+                if (filter == 1) predicted = a;
+                if (filter == 2) predicted = b;
+                if (filter == 3) predicted = (a + b) / 2;
+                if (filter == 4) {
+                    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b),
+                              pc = std::abs(p - c);
+                    predicted = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+                }
+                const auto v = uint8_t(uint8_t(row[i]) - predicted);
+                out += char(v);
+                cost += v < 128 ? v : 256 - v;
             }
+            if (bestCost < 0 || cost < bestCost) bestCost = cost, best = out;
         }
+        raw += best;
+        above = row;
     }
-    std::string z = "\x78\x01";
-    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
-        const size_t n = std::min<size_t>(65535, raw.size() - at);
-        z += char(at + n == raw.size() ? 1 : 0);
-        put16(z, unsigned(n));
-        put16(z, unsigned(~n & 0xffff));
-        z += raw.substr(at, n);
-    }
+    std::string z = "\x78\x01" + Deflater().compress(raw);
     uint32_t a = 1, b = 0;
     for (unsigned char ch : raw) {
         a = (a + ch) % 65521;
@@ -287,70 +526,126 @@ bool writePng(const std::string& path, const Canvas& c) {
     putBig32(z, (b << 16) | a);
 
     std::string ihdr;
-    putBig32(ihdr, uint32_t(c.size));
-    putBig32(ihdr, uint32_t(c.size));
+    putBig32(ihdr, uint32_t(size));
+    putBig32(ihdr, uint32_t(size));
     ihdr += "\x08\x06";            // 8 bits, RGBA
     ihdr += std::string(3, '\0');  // deflate, adaptive filtering, no interlace
     std::string png = "\x89PNG\r\n\x1a\n";
     chunk(png, "IHDR", ihdr);
     chunk(png, "IDAT", z);
     chunk(png, "IEND", "");
+    return png;
+}
+
+std::string encodePng(const Image& image) {
+    return encodePng(image.size, [&](int x, int y, int k) { return image.byte(x, y, k); });
+}
+
+bool writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream f(path, std::ios::binary);
-    f << png;
+    f << bytes;
     return bool(f);
 }
 
-std::string hexColour(int colour) {
+// The true-colour sizes of each .ico: the system's small and large icons at 100 % to 200 %,
+// the sizes tray hosts ask for, and 256 (as PNG, the only size stored so).
+const int kIcoSizes[] = {16, 20, 22, 24, 32, 40, 44, 48, 64, 256};
+
+bool writeIco(const std::string& path, const std::vector<Canvas>& art, Picture picture) {
+    std::vector<std::pair<int, std::string>> entries;  // size, data
+    for (const Canvas& c : art) entries.emplace_back(c.size, encodeBitmap(c));
+    for (int size : kIcoSizes) {
+        const Image image = render(picture, size);
+        entries.emplace_back(size, size >= 256 ? encodePng(image) : encodeBitmap(image));
+    }
+    std::string head, body;
+    put16(head, 0);
+    put16(head, 1);
+    put16(head, unsigned(entries.size()));
+    unsigned offset = 6 + 16 * unsigned(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const bool classic = i < art.size();
+        const int size = entries[i].first;
+        head += char(size >= 256 ? 0 : size);
+        head += char(size >= 256 ? 0 : size);
+        head += char(classic ? 16 : 0);
+        head += char(0);
+        put16(head, 1);
+        put16(head, classic ? 4 : 32);
+        put32(head, unsigned(entries[i].second.size()));
+        put32(head, offset);
+        offset += unsigned(entries[i].second.size());
+        body += entries[i].second;
+    }
+    return writeFile(path, head + body);
+}
+
+std::string hex(const Rgba& colour) {
     char text[8];
-    std::snprintf(text, sizeof text, "#%02x%02x%02x", kPalette[colour][0], kPalette[colour][1],
-                  kPalette[colour][2]);
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour.r, colour.g, colour.b);
     return text;
 }
 
-// The main icon's 32 pixel design as vector shapes on a 32 unit canvas.
-bool writeSvg(const std::string& path) {
-    const double mid = 16, r = 15.75, reach = r - 2;
-    const double lead = -kPi / 4, spread = kPi / 5;
-    auto point = [&](double angle, double radius) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.3f %.3f", mid + radius * std::cos(angle),
-                      mid + radius * std::sin(angle));
-        return std::string(text);
-    };
-    const std::string dark = hexColour(DarkGreen), bright = hexColour(Green);
-    std::string svg;
-    svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    svg +=
+std::string num(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", v);
+    std::string s = text;
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s;
+}
+
+// The 32 pixel picture's shapes as vectors on a 32 unit canvas.
+std::string svgOf(Picture picture) {
+    std::string svg =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"32\" height=\"32\" "
-        "viewBox=\"0 0 32 32\">\n";
-    svg += "  <title>Quorvane</title>\n";
-    svg += "  <circle cx=\"16\" cy=\"16\" r=\"15.75\" fill=\"#000000\"/>\n";
-    char disc[120];
-    std::snprintf(disc, sizeof disc, "  <circle cx=\"16\" cy=\"16\" r=\"%.3f\" fill=\"%s\"/>\n",
-                  reach, dark.c_str());
-    svg += disc;
-    char ring[160];
-    std::snprintf(ring, sizeof ring,
-                  "  <circle cx=\"16\" cy=\"16\" r=\"%.3f\" fill=\"none\" stroke=\"#000000\" "
-                  "stroke-width=\"1\"/>\n",
-                  r * 0.55);
-    svg += ring;
-    // The sweep: a wedge trailing behind its leading edge, and the edge itself as a bar.
-    char sweep[400];
-    std::snprintf(sweep, sizeof sweep,
-                  "  <path d=\"M 16 16 L %s A %.3f %.3f 0 0 1 %s Z\" fill=\"%s\"/>\n"
-                  "  <path d=\"M 16 16 L %s\" stroke=\"%s\" stroke-width=\"1.5\"/>\n",
-                  point(lead, reach).c_str(), reach, reach, point(lead + spread, reach).c_str(),
-                  bright.c_str(), point(lead, reach).c_str(), bright.c_str());
-    svg += sweep;
-    for (auto& b : {std::pair<int, int>{9, 11}, {21, 21}, {11, 20}})
-        svg += "  <rect x=\"" + std::to_string(b.first) + "\" y=\"" + std::to_string(b.second) +
-               "\" width=\"2\" height=\"2\" fill=\"" + bright + "\"/>\n";
-    svg += "  <circle cx=\"16\" cy=\"16\" r=\"1.5\" fill=\"" + bright + "\"/>\n";
-    svg += "</svg>\n";
-    std::ofstream f(path, std::ios::binary);
-    f << svg;
-    return bool(f);
+        "viewBox=\"0 0 32 32\">\n"
+        "  <title>Quorvane</title>\n";
+    for (const Shape& s : design(picture, 32)) {
+        std::string paint = "fill=\"" + hex(s.colour) + "\"";
+        if (s.colour.a < 1) paint += " fill-opacity=\"" + num(s.colour.a) + "\"";
+        switch (s.kind) {
+            case Shape::Disc:
+                svg += "  <circle cx=\"" + num(s.x) + "\" cy=\"" + num(s.y) + "\" r=\"" + num(s.r) +
+                       "\" " + paint + "/>\n";
+                break;
+            case Shape::Ring:
+                svg += "  <circle cx=\"" + num(s.x) + "\" cy=\"" + num(s.y) + "\" r=\"" + num(s.r) +
+                       "\" fill=\"none\" stroke=\"" + hex(s.colour) + "\" stroke-width=\"" +
+                       num(s.width) + "\"/>\n";
+                break;
+            case Shape::Wedge: {
+                const double a0 = s.x2, a1 = s.x2 + s.y2;
+                svg += "  <path d=\"M " + num(s.x) + " " + num(s.y) + " L " +
+                       num(s.x + s.r * std::cos(a0)) + " " + num(s.y + s.r * std::sin(a0)) + " A " +
+                       num(s.r) + " " + num(s.r) + " 0 0 1 " + num(s.x + s.r * std::cos(a1)) + " " +
+                       num(s.y + s.r * std::sin(a1)) + " Z\" " + paint + "/>\n";
+                break;
+            }
+            case Shape::Bar:
+                svg += "  <path d=\"M " + num(s.x) + " " + num(s.y) + " L " + num(s.x2) + " " +
+                       num(s.y2) + "\" stroke=\"" + hex(s.colour) + "\" stroke-width=\"" +
+                       num(s.width) + "\"/>\n";
+                break;
+            case Shape::Box:
+                svg += "  <rect x=\"" + num(s.x) + "\" y=\"" + num(s.y) + "\" width=\"" +
+                       num(s.x2 - s.x) + "\" height=\"" + num(s.y2 - s.y) + "\" " + paint + "/>\n";
+                break;
+            case Shape::Octagon: {
+                // The corners where |dx| + |dy| = 1.414 r meets |dx| = r or |dy| = r.
+                const double c = s.r * 0.414;
+                const double pts[8][2] = {{-c, -s.r}, {c, -s.r}, {s.r, -c}, {s.r, c},
+                                          {c, s.r},   {-c, s.r}, {-s.r, c}, {-s.r, -c}};
+                std::string points;
+                for (auto& p : pts)
+                    points += (points.empty() ? "" : " ") + num(s.x + p[0]) + "," + num(s.y + p[1]);
+                svg += "  <polygon points=\"" + points + "\" " + paint + "/>\n";
+                break;
+            }
+        }
+    }
+    return svg + "</svg>\n";
 }
 
 bool makeDirs(const std::string& path) {
@@ -366,22 +661,19 @@ bool makeDirs(const std::string& path) {
 }
 
 // The program's icon in the desktop's icon theme: hicolor/<n>x<n>/apps and scalable/apps.
-bool writeTheme(const std::string& dir, const std::vector<Canvas>& pixelArt) {
+bool writeTheme(const std::string& dir) {
     bool ok = true;
     auto place = [&](const std::string& size) {
         const std::string sub = dir + "hicolor/" + size + "/apps";
         ok = makeDirs(sub) && ok;
         return sub + "/quorvane";
     };
-    for (const Canvas& c : pixelArt) {
-        const std::string n = std::to_string(c.size);
-        ok = writePng(place(n + "x" + n) + ".png", c) && ok;
-    }
-    for (int size : {48, 64, 128, 256}) {
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const std::string n = std::to_string(size);
-        ok = writePng(place(n + "x" + n) + ".png", drawScope(size, DarkGreen, Green, true)) && ok;
+        ok =
+            writeFile(place(n + "x" + n) + ".png", encodePng(render(Picture::Waiting, size))) && ok;
     }
-    return writeSvg(place("scalable") + ".svg") && ok;
+    return writeFile(place("scalable") + ".svg", svgOf(Picture::Waiting)) && ok;
 }
 
 }  // namespace
@@ -399,8 +691,12 @@ int main(int argc, char** argv) {
         idle.push_back(drawScope(size, DarkGreen, Green));
         drawStopBadge(idle.back());
     }
-    bool ok = writeIco(dir + "main.ico", main) && writeIco(dir + "pinging.ico", pinging) &&
-              writeIco(dir + "idle.ico", idle) && writeTheme(dir, main);
+    bool ok = writeIco(dir + "main.ico", main, Picture::Waiting) &&
+              writeIco(dir + "pinging.ico", pinging, Picture::Probing) &&
+              writeIco(dir + "idle.ico", idle, Picture::Idle) &&
+              writeFile(dir + "main.svg", svgOf(Picture::Waiting)) &&
+              writeFile(dir + "pinging.svg", svgOf(Picture::Probing)) &&
+              writeFile(dir + "idle.svg", svgOf(Picture::Idle)) && writeTheme(dir);
     if (!ok) std::fprintf(stderr, "could not write icons into %s\n", argv[1]);
     return ok ? 0 : 1;
 }

@@ -3,16 +3,21 @@
 // out. The dialog's rules on their own are the logic tests' (test_dialog).
 
 #include <QImageReader>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QtTest/QtTest>
+#include <cmath>
 #include <csignal>
 #include <memory>
 
-#include "harness/fakeplatform.h"
 #include "framework/linux/qtbackend.h"
 #include "framework/winapp.h"
+#include "harness/fakeplatform.h"
+#include "logic/aboutdlg.h"
 #include "logic/keepalivedlg.h"
 #include "res/resource.h"
 
@@ -45,14 +50,75 @@ bool HasSoftEdges(const QImage& image) {
     return false;
 }
 
-// The picture of the given size in the program's .ico resource.
-QImage IcoImage(UINT nResourceId, int size) {
+// The picture of the given size in the program's .ico resource: the first one, or with
+// bTrueColour the last (the true-colour pictures follow the 16-colour art).
+QImage IcoImage(UINT nResourceId, int size, bool bTrueColour = false) {
+    QImage found;
     QImageReader reader(QStringLiteral(":/icons/%1.ico").arg(nResourceId));
     for (int i = 0; i < reader.imageCount() && reader.jumpToImage(i); ++i) {
         const QImage image = reader.read();
-        if (image.width() == size) return image.convertToFormat(QImage::Format_ARGB32);
+        if (image.width() != size) continue;
+        found = image.convertToFormat(QImage::Format_ARGB32);
+        if (!bTrueColour) break;
     }
-    return {};
+    return found;
+}
+
+double Luminance(QRgb rgb) {
+    return 0.2126 * qRed(rgb) + 0.7152 * qGreen(rgb) + 0.0722 * qBlue(rgb);
+}
+
+QImage Over(const QImage& picture, const QColor& panel) {
+    QImage out(picture.size(), QImage::Format_ARGB32);
+    out.fill(panel);
+    QPainter(&out).drawImage(0, 0, picture);
+    return out;
+}
+
+// How far the picture's outline stands out from the panel: over the pixels on the edge of
+// its silhouette, the share where the luminance of the outline (that pixel and the next
+// size / 16 ones inwards, at least 3) comes at least 80 from the panel's somewhere. A black
+// rim alone fails on a dark panel, a white one on a light panel.
+constexpr double kMinOutlineContrast = 0.85;
+double OutlineContrast(const QImage& picture, const QColor& panel) {
+    const QImage seen = Over(picture, panel);
+    const double background = Luminance(panel.rgb());
+    auto solid = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < picture.width() && y < picture.height() &&
+               qAlpha(picture.pixel(x, y)) >= 128;
+    };
+    const double cx = (picture.width() - 1) / 2.0, cy = (picture.height() - 1) / 2.0;
+    int edge = 0, standing = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (!solid(x, y) ||
+                (solid(x - 1, y) && solid(x + 1, y) && solid(x, y - 1) && solid(x, y + 1)))
+                continue;
+            ++edge;
+            double contrast = 0;
+            for (int k = 0, ix = x, iy = y; k < std::max(3, picture.width() / 16); ++k) {
+                contrast =
+                    std::max(contrast, std::fabs(Luminance(seen.pixel(ix, iy)) - background));
+                ix += (cx > ix) - (cx < ix);
+                iy += (cy > iy) - (cy < iy);
+            }
+            standing += contrast >= 80;
+        }
+    }
+    return edge == 0 ? 0 : double(standing) / edge;
+}
+
+// The root mean square of the luminance difference, pixel by pixel, of two same-size images:
+// what tells two pictures apart to an eye that sees no hue.
+constexpr double kMinStatesApart = 30;
+double LuminanceRms(const QImage& a, const QImage& b) {
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const double d = Luminance(a.pixel(x, y)) - Luminance(b.pixel(x, y));
+            sum += d * d;
+        }
+    return std::sqrt(sum / (a.width() * a.height()));
 }
 
 }  // namespace
@@ -70,6 +136,8 @@ private slots:
     void ProgramEnds_data();
     void ProgramEnds();
     void ProgramIconSizes();
+    void TrayPicturesReadOnAnyPanel();
+    void AboutBoxKeepsItsLines();
 
 private:
     // Opens the dialog as a tray click would, with the given texts in the Delay and New
@@ -181,28 +249,96 @@ void CTestWidgets::ProgramEnds() {
 }
 
 void CTestWidgets::ProgramIconSizes() {
-    const QIcon main = QtIconOf(IDI_MAIN);
-    for (int size : {16, 32, 48, 64, 128, 256})
-        QVERIFY2(main.availableSizes().contains(QSize(size, size)),
-                 qPrintable(QString::number(size)));
-    // Only the program's icon has theme pictures; the tray's states stay pixel art.
-    QVERIFY(!QtIconOf(IDI_IDLE).availableSizes().contains(QSize(48, 48)));
-
-    // The About box's 32 pixels on a screen of twice the density: the 64 pixel picture.
-    const QPixmap dense = main.pixmap(QSize(32, 32), 2.0);
-    QCOMPARE(dense.size(), QSize(64, 64));
-    QVERIFY(HasSoftEdges(dense.toImage()));
-    // On an ordinary screen the tray and the About box keep the 16-colour art, to the pixel.
-    const QImage art16 = IcoImage(IDI_MAIN, 16), art32 = IcoImage(IDI_MAIN, 32);
-    QVERIFY(!art16.isNull() && !art32.isNull());
-    CIconRes tray{IDI_MAIN, 16, 16};
-    QCOMPARE(QtPixmapOf(&tray).toImage().convertToFormat(QImage::Format_ARGB32), art16);
-    QCOMPARE(main.pixmap(QSize(32, 32), 1.0).toImage().convertToFormat(QImage::Format_ARGB32),
-             art32);
+    // Every picture at every size a tray or a window asks for, at scale 1 and 2, is drawn at
+    // that size: nothing is scaled on the way, and nothing is the 16-colour art.
+    for (UINT id : {IDI_MAIN, IDI_PINGING, IDI_IDLE}) {
+        const QIcon icon = QtIconOf(id);
+        for (int size : {16, 20, 22, 24, 32, 40, 44, 48, 64, 256}) {
+            const QString what = QStringLiteral("picture %1 at %2").arg(id).arg(size);
+            const QImage drawn = IcoImage(id, size, true);
+            QVERIFY2(!drawn.isNull(), qPrintable(what));
+            // As the screen gets it: premultiplied.
+            const auto format = QImage::Format_ARGB32_Premultiplied;
+            const QImage shown =
+                icon.pixmap(QSize(size, size), 1.0).toImage().convertToFormat(format);
+            QVERIFY2(shown == drawn.convertToFormat(format), qPrintable(what));
+            QVERIFY2(HasSoftEdges(drawn), qPrintable(what));
+        }
+        // The tray's 16 pixels on a screen of twice the density: the 32 pixel picture.
+        CIconRes tray{id, 16, 16};
+        QCOMPARE(QtIconOf(id).pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+        QCOMPARE(QtPixmapOf(&tray).size(), QSize(16, 16));
+    }
+    // The classic art stays in the .ico for 16-colour displays, first, as it always was.
+    QCOMPARE(IcoImage(IDI_MAIN, 32).size(), QSize(32, 32));
+    QVERIFY(!HasSoftEdges(IcoImage(IDI_MAIN, 16)));
+    QVERIFY(QtIconOf(IDI_MAIN).availableSizes().contains(QSize(128, 128)));
 
     // The main window carries every size, for the desktop to pick from.
     m_dlg->ShowWindow(SW_SHOW);
     QVERIFY(QtWidgetOf(m_dlg.get())->windowIcon().availableSizes().contains(QSize(256, 256)));
+}
+
+void CTestWidgets::TrayPicturesReadOnAnyPanel() {
+    const QColor light(0xf2, 0xf2, 0xf2), dark(0x2b, 0x2b, 0x2b);
+    for (int size : {16, 22, 24, 32, 44, 48, 64}) {
+        QList<QImage> seen;
+        for (UINT id : {IDI_IDLE, IDI_MAIN, IDI_PINGING}) {
+            const QImage picture = IcoImage(id, size, true);
+            for (const QColor& panel : {light, dark}) {
+                const double edge = OutlineContrast(picture, panel);
+                QVERIFY2(edge >= kMinOutlineContrast,
+                         qPrintable(QStringLiteral("picture %1 at %2 px on %3: outline %4")
+                                        .arg(id)
+                                        .arg(size)
+                                        .arg(panel.name())
+                                        .arg(edge)));
+            }
+            seen << Over(picture, QColor(0x80, 0x80, 0x80));
+        }
+        // Told apart by brightness, not by colour alone.
+        for (int a = 0; a < 3; ++a) {
+            for (int b = a + 1; b < 3; ++b) {
+                const double apart = LuminanceRms(seen[a], seen[b]);
+                QVERIFY2(apart >= kMinStatesApart,
+                         qPrintable(QStringLiteral("states %1 and %2 at %3 px: %4 apart")
+                                        .arg(a)
+                                        .arg(b)
+                                        .arg(size)
+                                        .arg(apart)));
+            }
+        }
+    }
+}
+
+// Each text of the About box fits its control, and no paragraph leaves its last word alone
+// on a line of its own.
+void CTestWidgets::AboutBoxKeepsItsLines() {
+    CAboutDlg about(*m_platform);
+    QVERIFY(about.Create());
+    int texts = 0;
+    for (QLabel* label : QtWidgetOf(&about)->findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        ++texts;
+        const int width = label->contentsRect().width();
+        int height = 0;
+        for (const QString& paragraph : label->text().split(QLatin1Char('\n'))) {
+            QTextLayout layout(paragraph, label->font());
+            layout.beginLayout();
+            QStringList lines;
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+                line.setLineWidth(width);
+                lines << paragraph.mid(line.textStart(), line.textLength()).trimmed();
+                height += qCeil(line.height());
+            }
+            layout.endLayout();
+            QVERIFY2(lines.size() == 1 || lines.last().contains(QLatin1Char(' ')),
+                     qPrintable(QStringLiteral("in %1 px: %2").arg(width).arg(lines.join('|'))));
+        }
+        QVERIFY2(height <= label->contentsRect().height(), qPrintable(label->text()));
+    }
+    QCOMPARE(texts, 2);
+    about.DestroyWindow();
 }
 
 QTEST_MAIN(CTestWidgets)

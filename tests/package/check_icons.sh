@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Usage: tests/package/check_icons.sh DRAWICONS SOURCE_ICONS_DIR
 # The committed icons are what the icon program draws, to the byte: none was edited by hand
-# or left behind when the design changed. Each theme PNG is the size its directory says.
+# or left behind when the design changed. Each theme PNG is the size its directory says, and
+# every SVG is well-formed.
 set -uo pipefail
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -21,6 +22,9 @@ for png in "$2"/hicolor/*/apps/*.png; do
     size=$(basename "$(dirname "$(dirname "$png")")")
     [[ "$(file -b "$png")" == "PNG image data, ${size/x/ x }, 8-bit/color RGBA, "* ]] ||
         { echo "FAIL: $png: $(file -b "$png")" >&2; status=1; }
+done
+for svg in "$2"/*.svg "$2"/hicolor/scalable/apps/*.svg; do
+    xmllint --noout "$svg" 2>/dev/null || { echo "FAIL: $svg is not well-formed" >&2; status=1; }
 done
 ((status == 0)) && echo "check_icons: all checks passed"
 exit $status

@@ -38,6 +38,8 @@ expected="755 usr/bin/quorvane
 644 usr/share/doc/quorvane/copyright
 644 usr/share/icons/hicolor/128x128/apps/quorvane.png
 644 usr/share/icons/hicolor/16x16/apps/quorvane.png
+644 usr/share/icons/hicolor/22x22/apps/quorvane.png
+644 usr/share/icons/hicolor/24x24/apps/quorvane.png
 644 usr/share/icons/hicolor/256x256/apps/quorvane.png
 644 usr/share/icons/hicolor/32x32/apps/quorvane.png
 644 usr/share/icons/hicolor/48x48/apps/quorvane.png
