@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "harness/bus.h"
+#include "harness/panellook.h"
 #include "harness/picture.h"
 #include "harness/wait.h"
 
@@ -33,8 +34,9 @@ inline constexpr char kDialogCaption[] = "Quorvane by Harrowbecks Software, Inc.
 // One X server with a window manager and a notification area, and a connection to it.
 class CDesktop {
 public:
-    // A session with or without a notification area.
-    explicit CDesktop(bool bWithTray = true) {
+    // A session with or without a notification area, at the look's scale; icewm's taskbar
+    // in the look's colour.
+    explicit CDesktop(bool bWithTray = true, const CPanelLook& look = {}) : m_look(look) {
         m_server.start("Xvfb",
                        {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
         const QByteArray number = ReadLine(m_server, 10000);
@@ -92,8 +94,9 @@ public:
     bool IsUp() const { return m_bUp; }
     // What a program started in this session has in its environment.
     QStringList Session() const {
-        return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + m_strDisplay,
-                "DBUS_SESSION_BUS_ADDRESS=" + m_strBus};
+        return QStringList{"QT_QPA_PLATFORM=xcb", "DISPLAY=" + m_strDisplay,
+                           "DBUS_SESSION_BUS_ADDRESS=" + m_strBus} +
+               m_look.Environment();
     }
     // The session's own home and settings, for the desktop's programs.
     QStringList Home() const {
@@ -360,6 +363,25 @@ private:
         if (!preferences.open(QIODevice::WriteOnly)) return false;
         preferences.write(bWithTray ? "" : "ShowTaskBar=0\n");
         preferences.close();
+        // The look, over the theme's own settings: the taskbar's colour, and at scale 2 a
+        // taskbar of twice the height whose tray icons get twice the pixels (icewm has no scale
+        // of its own).
+        QByteArray look;
+        if (m_look.background.isValid())
+            look += QString::asprintf("ColorDefaultTaskBar=\"rgb:%02x/%02x/%02x\"\n",
+                                      m_look.background.red(), m_look.background.green(),
+                                      m_look.background.blue())
+                        .toLatin1();
+        if (m_look.nScale > 1)
+            look += QString::asprintf(
+                        "TaskBarDoubleHeight=1\nTrayIconMaxHeight=%d\n"
+                        "TrayIconMaxWidth=%d\n",
+                        24 * m_look.nScale, 32 * m_look.nScale)
+                        .toLatin1();
+        QFile overrides(m_home.filePath(".icewm/prefoverride"));
+        if (!overrides.open(QIODevice::WriteOnly) || overrides.write(look) != look.size())
+            return false;
+        overrides.close();
         m_wm.setProcessEnvironment(env);
         m_wm.setProcessChannelMode(QProcess::MergedChannels);
         m_wm.start("icewm", {});
@@ -399,6 +421,7 @@ private:
         return XCB_NONE;
     }
 
+    const CPanelLook m_look;
     QProcess m_server;
     QProcess m_bus;
     QProcess m_wm;

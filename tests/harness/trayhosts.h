@@ -3,6 +3,8 @@
 // each needs in the session's home (its settings as a user would have them, files of the
 // hosts folder), how it starts, and how it shows the items. A test drives them all alike; a
 // new host is a row here and its settings beside this file.
+#include <QByteArray>
+#include <QColor>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -25,7 +27,33 @@ struct CTrayHostDriver {
     bool bManagesWindows;   // it is the window manager too
     bool bMenuOnLeftClick;  // a left click shows the item's menu
     QRect area;  // where it always draws the items; empty: its panel window, wherever it is
+    // Its first settings file with the panel's background set to a colour, as the user sets
+    // it in the panel's preferences; null: no such setting here.
+    QByteArray (*pfnBackground)(const QByteArray& settings, const QColor& colour);
 };
+
+// Xfce's panel: a solid colour instead of the theme's, as four doubles.
+inline QByteArray XfceBackground(const QByteArray& settings, const QColor& colour) {
+    QByteArray rgba =
+        "<property name=\"background-style\" type=\"uint\" value=\"1\"/>\n"
+        "<property name=\"background-rgba\" type=\"array\">\n";
+    for (const float value : {colour.redF(), colour.greenF(), colour.blueF(), 1.0f})
+        rgba += "<value type=\"double\" value=\"" + QByteArray::number(value, 'f', 6) + "\"/>\n";
+    rgba += "</property>\n";
+    QByteArray result = settings;
+    const qsizetype at = result.indexOf("<property name=\"plugin-ids\"");
+    return at < 0 ? QByteArray() : result.insert(at, rgba);
+}
+
+// LXQt's panel: a colour instead of the theme's, in the panel's own section.
+inline QByteArray LxqtBackground(const QByteArray& settings, const QColor& colour) {
+    QByteArray result = settings;
+    const QByteArray section = "[panel1]\n";
+    const qsizetype at = result.indexOf(section);
+    return at < 0 ? QByteArray()
+                  : result.insert(at + section.size(),
+                                  "background-color=" + colour.name().toLatin1() + "\n");
+}
 
 inline const QList<CTrayHostDriver>& TrayHosts() {
     static const QList<CTrayHostDriver> hosts = {
@@ -39,7 +67,8 @@ inline const QList<CTrayHostDriver>& TrayHosts() {
          nullptr,
          false,
          false,
-         QRect()},
+         QRect(),
+         XfceBackground},
         // LXQt's panel with its status notifier plugin alone.
         {"lxqt-panel",
          {{"lxqt-panel.conf", ".config/lxqt/panel.conf"}},
@@ -49,7 +78,8 @@ inline const QList<CTrayHostDriver>& TrayHosts() {
          nullptr,
          false,
          false,
-         QRect()},
+         QRect(),
+         LxqtBackground},
         // GNOME Shell, the window manager whose AppIndicator extension holds the items in the
         // top bar, drawn into its own window over the whole screen; settings from a key file,
         // with the extension and the tests' own enabled.
@@ -67,7 +97,8 @@ inline const QList<CTrayHostDriver>& TrayHosts() {
          nullptr,
          true,
          true,
-         QRect(0, 0, 1024, 32)},
+         QRect(0, 0, 1024, 32),
+         nullptr},
         // Plasma: its window manager, its services daemon (which holds the watcher) and its
         // shell, whose default panel holds the system tray.
         {"plasmashell",
@@ -78,7 +109,8 @@ inline const QList<CTrayHostDriver>& TrayHosts() {
          "statusnotifierwatcher",
          true,
          false,
-         QRect()},
+         QRect(),
+         nullptr},
     };
     return hosts;
 }

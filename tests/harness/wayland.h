@@ -24,6 +24,7 @@
 #include <memory>
 
 #include "harness/bus.h"
+#include "harness/panellook.h"
 #include "harness/picture.h"
 #include "harness/trayhosts.h"
 #include "harness/wait.h"
@@ -80,10 +81,13 @@ inline bool HasTitle(const QJsonObject& node, const QString& strTitle) {
 
 // One Wayland session: a runtime folder of the user's own, its session bus, the compositor with
 // one headless screen, a pointer, and the bar when a test wants one (GNOME Shell's is its
-// AppIndicator extension, enabled and disabled).
+// AppIndicator extension, enabled and disabled). sway's screen and bar take the look: the
+// output's scale (the screen keeps its size in logical pixels; grabs come in the screen's own)
+// and the bar's colour.
 class CSession {
 public:
-    explicit CSession(EDesktop desktop) : m_desktop(desktop) {
+    explicit CSession(EDesktop desktop, const CPanelLook& look = {})
+        : m_desktop(desktop), m_look(look) {
         m_bUp = Prepare() && StartBus() && StartCompositor() && StartPointer();
     }
     ~CSession() {
@@ -385,12 +389,38 @@ private:
                 !QFile::copy(copy.first, m_strRuntime + "/" + copy.second))
                 return Fail("cannot copy " + copy.first);
         }
+        if (m_desktop == EDesktop::Sway && !SetLook()) return Fail("cannot set the bar's look");
         QProcess chown;
         chown.start("chown", {"-R", QStringLiteral("%1:%1").arg(kUser), m_strRuntime});
         if (!chown.waitForFinished(5000) || chown.exitCode() != 0 ||
             ::chmod(QFile::encodeName(m_strRuntime).constData(), 0700) != 0)
             return Fail("cannot give " + m_strRuntime + " to the session's user");
         return true;
+    }
+
+    // The output's scale, its mode grown with it, and the bar's colour, in the copies of the
+    // settings.
+    bool SetLook() {
+        const auto edit = [this](const QString& strName, const QByteArray& from,
+                                 const QByteArray& to) {
+            QFile file(m_strRuntime + "/" + strName);
+            if (!file.open(QIODevice::ReadWrite)) return false;
+            QByteArray text = file.readAll();
+            if (!text.contains(from)) return false;
+            text.replace(from, to);
+            return file.resize(0) && file.write(text) == text.size();
+        };
+        const QByteArray output = QStringLiteral("resolution %1x%2 position 0 0 scale %3")
+                                      .arg(kScreenWidth * m_look.nScale)
+                                      .arg(kScreenHeight * m_look.nScale)
+                                      .arg(m_look.nScale)
+                                      .toLatin1();
+        return edit("sway.config", "resolution 1024x768 position 0 0 scale 1", output) &&
+               edit("waybar.css", "background: #808080;",
+                    "background: " + BarColourSet().name().toLatin1() + ";");
+    }
+    QColor BarColourSet() const {
+        return m_look.background.isValid() ? m_look.background : QColor(0x80, 0x80, 0x80);
     }
 
     bool StartBus() {
@@ -494,7 +524,7 @@ private:
         const QImage bar = Screen(QRect(0, 0, 8, kBarHeight));
         if (bar.isNull()) return {};
         const QColor colour = bar.pixelColor(4, kBarHeight / 2);
-        return colour == QColor(0x80, 0x80, 0x80) ? colour : QColor();
+        return colour == BarColourSet() ? colour : QColor();
     }
 
     QRect IconNow() {
@@ -531,6 +561,7 @@ private:
     }
 
     const EDesktop m_desktop;
+    const CPanelLook m_look;
     QTemporaryDir m_runtime;
     QString m_strRuntime;
     QString m_strBus;
