@@ -155,6 +155,8 @@ public:
     const QString m_strAboutLabel;
     std::function<void(ERequest)> m_onRequest;
     CSniPixmaps m_pixmaps;
+    QString m_strIconName;
+    QString m_strIconThemePath;
     // The pictures' pixels as sent, by the icon they were drawn from: a tick shows two.
     QHash<qint64, CSniPixmaps> m_pixmapsOf;
     QString m_strTip;
@@ -181,8 +183,8 @@ class CItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString Title READ Title)
     Q_PROPERTY(QString Status READ Status)
     Q_PROPERTY(int WindowId READ WindowId)
-    Q_PROPERTY(QString IconThemePath READ None)
-    Q_PROPERTY(QString IconName READ None)
+    Q_PROPERTY(QString IconThemePath READ IconThemePath)
+    Q_PROPERTY(QString IconName READ IconName)
     Q_PROPERTY(CSniPixmaps IconPixmap READ IconPixmap)
     Q_PROPERTY(QString OverlayIconName READ None)
     Q_PROPERTY(CSniPixmaps OverlayIconPixmap READ NoPixmaps)
@@ -205,6 +207,8 @@ public:
     }
     int WindowId() const { return 0; }
     QString None() const { return {}; }
+    QString IconThemePath() const { return m_impl.m_strIconThemePath; }
+    QString IconName() const { return m_impl.m_strIconName; }
     CSniPixmaps IconPixmap() const { return m_impl.m_pixmaps; }
     CSniPixmaps NoPixmaps() const { return {}; }
     CSniToolTip ToolTip() const { return {QString(), {}, m_impl.m_strTip, QString()}; }
@@ -390,13 +394,18 @@ CQtStatusItem::~CQtStatusItem() = default;
 
 bool CQtStatusItem::IsExported() const { return m_pImpl->m_bExported; }
 
-void CQtStatusItem::SetIcon(const QIcon& icon) {
+void CQtStatusItem::SetIcon(const QIcon& icon, const QString& strName) {
     auto it = m_pImpl->m_pixmapsOf.find(icon.cacheKey());
     if (it == m_pImpl->m_pixmapsOf.end())
         it = m_pImpl->m_pixmapsOf.insert(icon.cacheKey(), PixmapsOf(icon));
-    if (*it == m_pImpl->m_pixmaps) return;
+    if (*it == m_pImpl->m_pixmaps && strName == m_pImpl->m_strIconName) return;
     m_pImpl->m_pixmaps = *it;
+    m_pImpl->m_strIconName = strName;
     emit m_pImpl->m_pItem->NewIcon();
+}
+
+void CQtStatusItem::SetIconThemePath(const QString& strPath) {
+    m_pImpl->m_strIconThemePath = strPath;
 }
 
 void CQtStatusItem::SetToolTip(const QString& strText) {

@@ -33,7 +33,11 @@ public:
 
     // Changes announce themselves to the host, which reads them when it likes. The pixels
     // drawn from an icon are kept by its key: hand the same QIcon for the same picture.
-    void SetIcon(const QIcon& icon);
+    // strName names the picture in the theme at SetIconThemePath's folder; a host that finds
+    // it there draws it at its own size, and one that does not takes the pixels.
+    void SetIcon(const QIcon& icon, const QString& strName = QString());
+    // Before the item is registered: hosts read it with the rest.
+    void SetIconThemePath(const QString& strPath);
     // The tip, which is also the item's title.
     void SetToolTip(const QString& strText);
     // Active is shown, Passive hidden.

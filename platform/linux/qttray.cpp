@@ -17,6 +17,7 @@
 #include "base/platform.h"
 #include "framework/linux/qtbackend.h"
 #include "framework/wnd.h"
+#include "platform/linux/qticontheme.h"
 #include "platform/linux/qtstatusitem.h"
 #include "res/resource.h"
 #include "res/resources.h"
@@ -124,7 +125,7 @@ void CQtTray::Apply(const CNotifyIconData& data) {
         m_nIconId = data.hIcon->nResourceId;
         // Every size of the picture: the bus's host picks the one it draws, and the XEmbed icon
         // paints the one for its window's real size on the screen's density.
-        if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId));
+        if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId), ThemeNameOf(m_nIconId));
         if (m_pFallback) m_pFallback->setIcon(IconOf(m_nIconId));
     }
     if ((data.uFlags & NIF_TIP) != 0) {
@@ -145,6 +146,12 @@ const QIcon& CQtTray::IconOf(UINT nIconId) {
     auto it = m_icons.find(nIconId);
     if (it == m_icons.end()) it = m_icons.emplace(nIconId, QtIconOf(nIconId)).first;
     return it->second;
+}
+
+QString CQtTray::ThemeNameOf(UINT nIconId) const {
+    return m_strIconTheme.isEmpty() || nIconId == 0
+               ? QString()
+               : IconThemeName(QtString(m_strAppName), nIconId);
 }
 
 void CQtTray::Start() {
@@ -175,7 +182,9 @@ void CQtTray::Start() {
         OnWatcherOwner(QString());
         return;
     }
-    m_pItem->SetIcon(IconOf(m_nIconId));
+    m_strIconTheme = ExportIconTheme(QtString(m_strAppName));
+    m_pItem->SetIconThemePath(m_strIconTheme);
+    m_pItem->SetIcon(IconOf(m_nIconId), ThemeNameOf(m_nIconId));
     m_pItem->SetToolTip(m_strTip);
 
     // What the watcher says of hosts, whichever connection holds its name...

@@ -39,6 +39,8 @@ private:
     void Apply(const CNotifyIconData& data);
     // Each picture is decoded once and kept: every tick shows two of them.
     const QIcon& IconOf(UINT nIconId);
+    // The picture's name in the program's own icon theme, empty without one.
+    QString ThemeNameOf(UINT nIconId) const;
     void Start();
     // What the bus says of the watcher: its owner's unique name, empty for none.
     void OnWatcherOwner(const QString& strOwner);
@@ -66,6 +68,8 @@ private:
     // The picture and the tip as last handed over.
     UINT m_nIconId = 0;
     std::map<UINT, QIcon> m_icons;
+    // The folder of the program's icon theme, for hosts that look pictures up by name.
+    QString m_strIconTheme;
     QString m_strTip;
 
     std::optional<QDBusConnection> m_bus;

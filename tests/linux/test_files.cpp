@@ -7,13 +7,16 @@
 #include <unistd.h>
 
 #include <QDirIterator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest/QtTest>
 #include <cerrno>
 #include <memory>
 #include <vector>
 
+#include "framework/linux/qtbackend.h"
 #include "logic/keepalivedlg.h"
+#include "platform/linux/qticontheme.h"
 #include "platform/linux/qtplatform.h"
 #include "res/resource.h"
 
@@ -116,6 +119,7 @@ private slots:
     void RealSaveKeepsModeAndOwner_data();
     void RealSaveKeepsModeAndOwner();
     void RealLinkChainBound();
+    void IconThemeInRuntimeDirectory();
 
 private:
     CIcmpLibrary m_icmp;
@@ -318,6 +322,54 @@ void CTestFiles::RealLinkChainBound() {
     }
     QCOMPARE(platform.ResolveSavePath(Local(root + "/l0").toStdString(), target), 0);
     QCOMPARE(QString::fromStdString(target), root + "/l40");
+}
+
+// The tray pictures as a theme for hosts that look them up by name: each at every size of
+// the theme's index as drawn, written again only when it differs; and where the runtime
+// directory cannot take it, no theme (the pixels alone).
+void CTestFiles::IconThemeInRuntimeDirectory() {
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    const QByteArray old = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", Local(runtime.path()));
+    const QString root = ExportIconTheme(QStringLiteral("Quorvane"));
+    QCOMPARE(root, runtime.path() + "/quorvane-icons");
+    QSettings index(root + "/hicolor/index.theme", QSettings::IniFormat);
+    const QStringList folders = index.value("Icon Theme/Directories").toStringList();
+    QVERIFY(folders.contains("22x22@2/status") && folders.contains("24x24/status"));
+    QCOMPARE(IconThemeName("Quorvane", IDI_PINGING), QString("quorvane-129"));
+    for (const QString& folder : folders) {
+        const int size =
+            index.value(folder + "/Size").toInt() * index.value(folder + "/Scale").toInt();
+        for (UINT id : {IDI_MAIN, IDI_PINGING, IDI_IDLE}) {
+            const QImage written(root + "/hicolor/" + folder + "/" + IconThemeName("Quorvane", id) +
+                                 ".png");
+            const QImage drawn = QtIconOf(id).pixmap(QSize(size, size), 1.0).toImage();
+            QVERIFY2(!written.isNull() && written.convertToFormat(QImage::Format_ARGB32) ==
+                                              drawn.convertToFormat(QImage::Format_ARGB32),
+                     qPrintable(folder));
+        }
+    }
+    // A second instance leaves the files as they are.
+    const QString picture = root + "/hicolor/16x16/status/quorvane-128.png";
+    const QDateTime written = QFileInfo(picture).lastModified();
+    QTest::qSleep(20);
+    QCOMPARE(ExportIconTheme(QStringLiteral("Quorvane")), root);
+    QCOMPARE(QFileInfo(picture).lastModified(), written);
+
+    // A file where the theme's folder would be: no theme, and the file stays.
+    QTemporaryDir blocked;
+    QVERIFY(blocked.isValid());
+    QFile in(blocked.path() + "/quorvane-icons");
+    QVERIFY(in.open(QIODevice::WriteOnly) && in.write("mine") == 4);
+    in.close();
+    qputenv("XDG_RUNTIME_DIR", Local(blocked.path()));
+    QCOMPARE(ExportIconTheme(QStringLiteral("Quorvane")), QString());
+    QVERIFY(in.open(QIODevice::ReadOnly) && in.readAll() == "mine");
+    if (old.isNull())
+        qunsetenv("XDG_RUNTIME_DIR");
+    else
+        qputenv("XDG_RUNTIME_DIR", old);
 }
 
 QTEST_MAIN(CTestFiles)

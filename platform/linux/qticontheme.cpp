@@ -1,0 +1,84 @@
+#include "platform/linux/qticontheme.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QIcon>
+#include <QPixmap>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include "framework/linux/qtbackend.h"
+
+namespace {
+
+// The status sizes of the hicolor theme that panels of 16 to 32 pixels ask for, at scale 1 and
+// 2: a host that reads the desktop's hicolor index finds them in the same folders.
+struct CThemeFolder {
+    int nSize;
+    int nScale;
+};
+constexpr CThemeFolder kFolders[] = {{16, 1}, {22, 1}, {24, 1}, {32, 1}, {48, 1},
+                                     {64, 1}, {16, 2}, {22, 2}, {24, 2}, {32, 2}};
+
+QString FolderName(const CThemeFolder& folder) {
+    return QStringLiteral("%1x%1%2/status")
+        .arg(folder.nSize)
+        .arg(folder.nScale > 1 ? QStringLiteral("@%1").arg(folder.nScale) : QString());
+}
+
+// Writes the bytes unless the file holds them already.
+bool Put(const QString& strPath, const QByteArray& bytes) {
+    QFile existing(strPath);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) return true;
+    QSaveFile file(strPath);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+QByteArray IndexTheme() {
+    QByteArray index = "[Icon Theme]\nName=Quorvane\nComment=The tray pictures\nDirectories=";
+    for (const CThemeFolder& folder : kFolders)
+        index += FolderName(folder).toLatin1() + (&folder == std::end(kFolders) - 1 ? "\n" : ",");
+    for (const CThemeFolder& folder : kFolders) {
+        index += "\n[" + FolderName(folder).toLatin1() +
+                 "]\nSize=" + QByteArray::number(folder.nSize) +
+                 "\nScale=" + QByteArray::number(folder.nScale) + "\nContext=Status\nType=Fixed\n";
+    }
+    return index;
+}
+
+}  // namespace
+
+QString IconThemeName(const QString& strAppName, UINT nResourceId) {
+    return strAppName.toLower() + QLatin1Char('-') + QString::number(nResourceId);
+}
+
+QString ExportIconTheme(const QString& strAppName) {
+    // Private to the user (Qt makes it so, and gives nothing when it is not).
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty()) return {};
+    const QString root =
+        runtime + QLatin1Char('/') + strAppName.toLower() + QStringLiteral("-icons");
+    const QString theme = root + QStringLiteral("/hicolor");
+    bool bOk = QDir().mkpath(theme) && Put(theme + QStringLiteral("/index.theme"), IndexTheme());
+    const QStringList icons = QDir(QStringLiteral(":/icons")).entryList({QStringLiteral("*.ico")});
+    for (const CThemeFolder& folder : kFolders) {
+        const QString dir = theme + QLatin1Char('/') + FolderName(folder);
+        bOk = bOk && QDir().mkpath(dir);
+        const int nPixels = folder.nSize * folder.nScale;
+        for (const QString& ico : icons) {
+            const UINT nId = ico.section(QLatin1Char('.'), 0, 0).toUInt();
+            const QIcon icon = QtIconOf(nId);
+            // Only a picture drawn at that size: a scaled one is what the theme is there to avoid.
+            if (nId == 0 || !icon.availableSizes().contains(QSize(nPixels, nPixels))) continue;
+            QByteArray png;
+            QBuffer buffer(&png);
+            bOk = bOk && buffer.open(QIODevice::WriteOnly) &&
+                  icon.pixmap(QSize(nPixels, nPixels), 1.0).save(&buffer, "PNG") &&
+                  Put(dir + QLatin1Char('/') + IconThemeName(strAppName, nId) +
+                          QStringLiteral(".png"),
+                      png);
+        }
+    }
+    return bOk ? root : QString();
+}
