@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -345,6 +346,8 @@ public:
             if (it->first == hOwner) return it->second;
         return 0;
     }
+    // The last picture's pixels, top-down BGRA, when it came in 32 bits a pixel.
+    const std::vector<BYTE>& LastPixels() const { return m_lastPixels; }
     // Until a picture came from hOwner, or the time is up.
     int WaitForPicture(HWND hOwner, DWORD dwMs) {
         for (const DWORD dwStart = ::GetTickCount(); ::GetTickCount() - dwStart < dwMs;) {
@@ -369,6 +372,7 @@ private:
         // Width, height, planes and bits per pixel: after the record's GUID, or right after
         // the callback message, as Wine's versions have placed them.
         int nSize = -1;
+        self->m_lastPixels.clear();
         for (const DWORD dwOffset : {DWORD{944}, DWORD{16}}) {
             UINT info[4] = {};
             if (cds->cbData < dwOffset + sizeof info) continue;
@@ -376,6 +380,10 @@ private:
             if (info[0] == info[1] && info[0] >= 8 && info[0] <= 256 && info[2] == 1 &&
                 (info[3] == 1 || info[3] == 4 || info[3] == 8 || info[3] == 24 || info[3] == 32)) {
                 nSize = static_cast<int>(info[0]);
+                // The mask's bits, then the colour's: the colour's are the record's last.
+                const DWORD dwColour = info[0] * info[1] * 4;
+                if (info[3] == 32 && cds->cbData >= dwOffset + sizeof info + dwColour)
+                    self->m_lastPixels.assign(data + cds->cbData - dwColour, data + cds->cbData);
                 break;
             }
         }
@@ -385,7 +393,63 @@ private:
 
     HWND m_hWnd = nullptr;
     std::vector<std::pair<HWND, int>> m_pictures;
+    std::vector<BYTE> m_lastPixels;
 };
+
+// Top-down BGRA pixels as a PNG (stored, not compressed: it is for looking at).
+bool WritePng(const std::string& strPath, int nSize, const std::vector<BYTE>& bgra) {
+    auto big32 = [](std::string& out, DWORD v) {
+        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xff);
+    };
+    auto crc = [](const std::string& bytes) {
+        DWORD c = 0xffffffff;
+        for (unsigned char b : bytes) {
+            c ^= b;
+            for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xedb88320u & (0u - (c & 1)));
+        }
+        return ~c;
+    };
+    auto chunk = [&](std::string& png, const char* type, const std::string& body) {
+        big32(png, static_cast<DWORD>(body.size()));
+        const std::string typed = std::string(type, 4) + body;
+        png += typed;
+        big32(png, crc(typed));
+    };
+    std::string raw;
+    for (int y = 0; y < nSize; ++y) {
+        raw += '\0';
+        for (int x = 0; x < nSize; ++x)
+            for (int k : {2, 1, 0, 3}) raw += static_cast<char>(bgra[(y * nSize + x) * 4 + k]);
+    }
+    std::string z = "\x78\x01";
+    for (std::size_t at = 0; at < raw.size(); at += 65535) {
+        const std::size_t n = std::min<std::size_t>(65535, raw.size() - at);
+        z += static_cast<char>(at + n == raw.size() ? 1 : 0);
+        z += static_cast<char>(n & 0xff);
+        z += static_cast<char>(n >> 8);
+        z += static_cast<char>(~n & 0xff);
+        z += static_cast<char>((~n >> 8) & 0xff);
+        z += raw.substr(at, n);
+    }
+    DWORD a = 1, b = 0;
+    for (unsigned char ch : raw) {
+        a = (a + ch) % 65521;
+        b = (b + a) % 65521;
+    }
+    big32(z, (b << 16) | a);
+    std::string header;
+    big32(header, static_cast<DWORD>(nSize));
+    big32(header, static_cast<DWORD>(nSize));
+    header += std::string("\x08\x06\0\0\0", 5);
+    std::string png = "\x89PNG\r\n\x1a\n";
+    chunk(png, "IHDR", header);
+    chunk(png, "IDAT", z);
+    chunk(png, "IEND", "");
+    FILE* file = std::fopen(strPath.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool bOk = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    return std::fclose(file) == 0 && bOk;
+}
 
 // The first static control of the dialog whose text holds pszText.
 HWND FindStatic(HWND hDialog, const char* pszText) {
@@ -673,6 +737,53 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         DWORD dwCode = STILL_ACTIVE;
         ::GetExitCodeProcess(program.Process(), &dwCode);
         CHECK_MESSAGE(dwCode == 0, "the program did not end cleanly: ", dwCode);
+    }
+
+    SUBCASE("each tray picture as the shell gets it: drawn at its size, in true colour") {
+        CWin32Platform platform;
+        CTickDlg dlg(platform);
+        REQUIRE(dlg.Create());
+        HWND hWnd = Win32HwndOf(&dlg);
+        CNotifyIconData data;
+        data.hWnd = &dlg;
+        data.uID = 128;
+        data.uFlags = NIF_MESSAGE | NIF_ICON;
+        data.uCallbackMessage = WM_APP + 100;
+        // QV_TRAY_PICTURES_DIR: where to put them, to look at.
+        const char* pszDir = std::getenv("QV_TRAY_PICTURES_DIR");
+        DWORD dwMessage = NIM_ADD;
+        const std::pair<UINT, const char*> pictures[] = {
+            {IDI_IDLE, "idle"}, {IDI_MAIN, "waiting"}, {IDI_PINGING, "probing"}};
+        for (const auto& [uId, pszState] : pictures) {
+            CAPTURE(pszState);
+            data.hIcon = platform.LoadIcon(uId, 16, 16);
+            REQUIRE(platform.ShellNotifyIcon(dwMessage, data));
+            platform.DestroyIcon(data.hIcon);
+            dwMessage = NIM_MODIFY;
+            RunFor(50);
+            const int nSize = taskbar.LastSize(hWnd);
+            if (nSize < 0) {
+                SKIP_CASE(
+                    "this Wine's shell sends its tray record in a layout the test does not know");
+                break;
+            }
+            CHECK(nSize == scaled(16, uDpi));
+            const std::vector<BYTE>& bgra = taskbar.LastPixels();
+            REQUIRE(bgra.size() == static_cast<std::size_t>(nSize) * nSize * 4);
+            // Smooth edges: the true-colour picture drawn at this size, not the 16-colour art
+            // and not one stretched to it (either has only clear and opaque pixels).
+            int nSoft = 0;
+            for (std::size_t i = 3; i < bgra.size(); i += 4)
+                nSoft += bgra[i] != 0 && bgra[i] != 255;
+            CHECK(nSoft > 0);
+            if (pszDir != nullptr)
+                CHECK(WritePng(
+                    std::string(pszDir) + "/wine-" + std::to_string(uDpi) + "-" + pszState + ".png",
+                    nSize, bgra));
+        }
+        data.hIcon = nullptr;
+        platform.ShellNotifyIcon(NIM_DELETE, data);
+        dlg.DestroyWindow();
     }
 
     SUBCASE("the window's icons at its scale, and at a new one") {
