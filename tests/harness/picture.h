@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QPoint>
 #include <QRect>
+#include <QString>
 #include <cstdlib>
 
 #include "harness/wait.h"
@@ -27,6 +28,15 @@ inline const char* NameOf(EPicture picture) {
         default:
             return "none";
     }
+}
+
+// An area on the screen, as a failure reports it.
+inline QString Describe(const QRect& area) {
+    return QStringLiteral("%1,%2 %3x%4")
+        .arg(area.x())
+        .arg(area.y())
+        .arg(area.width())
+        .arg(area.height());
 }
 
 // A picture's pixels counted by the colours that tell the tray pictures apart, and where they

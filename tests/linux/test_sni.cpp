@@ -51,15 +51,6 @@ public slots:
 // The bus name of an item as the watcher lists it: "NAME/PATH", or "NAME@/PATH" (GNOME Shell).
 QString ServiceOf(const QString& strItem) { return strItem.section('/', 0, 0).section('@', 0, 0); }
 
-// An area on the screen, as a failure reports it.
-QString Describe(const QRect& area) {
-    return QStringLiteral("%1,%2 %3x%4")
-        .arg(area.x())
-        .arg(area.y())
-        .arg(area.width())
-        .arg(area.height());
-}
-
 // The picture of the first pixmap of that size in an IconPixmap value, a(iiay) of ARGB32 in
 // network byte order.
 EPicture PictureOf(const QVariant& iconPixmap, int nSize) {

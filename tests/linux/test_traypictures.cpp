@@ -470,14 +470,6 @@ struct CShot {
     }
 };
 
-QString Describe(const QRect& area) {
-    return QStringLiteral("%1,%2 %3x%4")
-        .arg(area.x())
-        .arg(area.y())
-        .arg(area.width())
-        .arg(area.height());
-}
-
 struct CRow {
     EHost host;
     int nScale;

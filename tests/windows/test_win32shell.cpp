@@ -396,6 +396,16 @@ private:
     std::vector<BYTE> m_lastPixels;
 };
 
+// The program's tray record for the window, without its icon.
+CNotifyIconData TrayRecord(CWnd& wnd, UINT uFlags) {
+    CNotifyIconData data;
+    data.hWnd = &wnd;
+    data.uID = 128;
+    data.uFlags = uFlags;
+    data.uCallbackMessage = WM_APP + 100;
+    return data;
+}
+
 // Top-down BGRA pixels as a PNG (stored, not compressed: it is for looking at).
 bool WritePng(const std::string& strPath, int nSize, const std::vector<BYTE>& bgra) {
     auto big32 = [](std::string& out, DWORD v) {
@@ -637,11 +647,7 @@ TEST_CASE("the tray icon comes back when the shell starts again, and only while 
     CTickDlg dlg(platform);
     REQUIRE(dlg.Create());
     HWND hWnd = Win32HwndOf(&dlg);
-    CNotifyIconData data;
-    data.hWnd = &dlg;
-    data.uID = 128;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = WM_APP + 100;
+    CNotifyIconData data = TrayRecord(dlg, NIF_MESSAGE | NIF_ICON | NIF_TIP);
     data.hIcon = platform.LoadIcon(IDI_IDLE, 16, 16);
     std::strcpy(data.szTip, "Quorvane");
     REQUIRE(data.hIcon != nullptr);
@@ -744,11 +750,7 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         CTickDlg dlg(platform);
         REQUIRE(dlg.Create());
         HWND hWnd = Win32HwndOf(&dlg);
-        CNotifyIconData data;
-        data.hWnd = &dlg;
-        data.uID = 128;
-        data.uFlags = NIF_MESSAGE | NIF_ICON;
-        data.uCallbackMessage = WM_APP + 100;
+        CNotifyIconData data = TrayRecord(dlg, NIF_MESSAGE | NIF_ICON);
         // QV_TRAY_PICTURES_DIR: where to put them, to look at.
         const char* pszDir = std::getenv("QV_TRAY_PICTURES_DIR");
         DWORD dwMessage = NIM_ADD;
@@ -796,11 +798,7 @@ TEST_CASE("at the screen's scale: the tray picture, the window's icons and the A
         HWND hWnd = Win32HwndOf(&dlg);
         dlg.SetIcon(hIcon, TRUE);
         dlg.SetIcon(hIcon, FALSE);
-        CNotifyIconData data;
-        data.hWnd = &dlg;
-        data.uID = 128;
-        data.uFlags = NIF_MESSAGE | NIF_ICON;
-        data.uCallbackMessage = WM_APP + 100;
+        CNotifyIconData data = TrayRecord(dlg, NIF_MESSAGE | NIF_ICON);
         data.hIcon = platform.LoadIcon(IDI_IDLE, 16, 16);
         CHECK(IconSize(data.hIcon).cx == scaled(16, uDpi));
         REQUIRE(platform.ShellNotifyIcon(NIM_ADD, data));
