@@ -61,19 +61,18 @@ QString ExportIconTheme(const QString& strAppName) {
         runtime + QLatin1Char('/') + strAppName.toLower() + QStringLiteral("-icons");
     const QString theme = root + QStringLiteral("/hicolor");
     bool bOk = QDir().mkpath(theme) && Put(theme + QStringLiteral("/index.theme"), IndexTheme());
-    const QStringList icons = QDir(QStringLiteral(":/icons")).entryList({QStringLiteral("*.ico")});
-    for (const CThemeFolder& folder : kFolders) {
-        const QString dir = theme + QLatin1Char('/') + FolderName(folder);
-        bOk = bOk && QDir().mkpath(dir);
-        const int nPixels = folder.nSize * folder.nScale;
-        for (const QString& ico : icons) {
-            const UINT nId = ico.section(QLatin1Char('.'), 0, 0).toUInt();
-            const QIcon icon = QtIconOf(nId);
+    for (const QString& ico :
+         QDir(QStringLiteral(":/icons")).entryList({QStringLiteral("*.ico")})) {
+        const UINT nId = ico.section(QLatin1Char('.'), 0, 0).toUInt();
+        const QIcon icon = QtIconOf(nId);
+        for (const CThemeFolder& folder : kFolders) {
+            const QString dir = theme + QLatin1Char('/') + FolderName(folder);
+            const int nPixels = folder.nSize * folder.nScale;
             // Only a picture drawn at that size: a scaled one is what the theme is there to avoid.
             if (nId == 0 || !icon.availableSizes().contains(QSize(nPixels, nPixels))) continue;
             QByteArray png;
             QBuffer buffer(&png);
-            bOk = bOk && buffer.open(QIODevice::WriteOnly) &&
+            bOk = bOk && QDir().mkpath(dir) && buffer.open(QIODevice::WriteOnly) &&
                   icon.pixmap(QSize(nPixels, nPixels), 1.0).save(&buffer, "PNG") &&
                   Put(dir + QLatin1Char('/') + IconThemeName(strAppName, nId) +
                           QStringLiteral(".png"),
