@@ -79,6 +79,8 @@ int CKeepAliveApp::ExitInstance() {
     m_pfnIcmpCreateFile = nullptr;
     m_pfnIcmpCloseHandle = nullptr;
     m_pfnIcmpSendEcho = nullptr;
+    m_pfnIcmpSendEcho2 = nullptr;
+    m_pfnIcmpParseReplies = nullptr;
     m_platform.FreeLibrary(m_hIcmpLib);
     m_hIcmpLib = nullptr;
     return CWinApp::ExitInstance();

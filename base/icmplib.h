@@ -39,6 +39,15 @@ using PFN_IcmpCloseHandle = BOOL(WINAPI*)(HANDLE hIcmp);
 using PFN_IcmpSendEcho = DWORD(WINAPI*)(HANDLE hIcmp, IPAddr destination, void* requestData,
                                         WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
                                         void* replyBuffer, DWORD replySize, DWORD timeout);
+// The same request that does not wait: with an event, it returns at once and the event is
+// signalled once the answer is in the reply buffer (or none came in time); IcmpParseReplies
+// then counts the answers. The request's data is taken at the call; the reply buffer must
+// stay until the event is signalled. The routine and its context are never used (null).
+using PFN_IcmpSendEcho2 = DWORD(WINAPI*)(HANDLE hIcmp, HANDLE hEvent, void* pfnApcRoutine,
+                                         void* pApcContext, IPAddr destination, void* requestData,
+                                         WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
+                                         void* replyBuffer, DWORD replySize, DWORD timeout);
+using PFN_IcmpParseReplies = DWORD(WINAPI*)(void* replyBuffer, DWORD replySize);
 
 // The library and entry point names the program asks for: arrays, so each has one address in
 // the whole program and Bind's answer can be compared with them.
@@ -46,14 +55,19 @@ inline constexpr char kIcmpLibraryName[] = "ICMP.DLL";
 inline constexpr char kIcmpCreateFileName[] = "IcmpCreateFile";
 inline constexpr char kIcmpCloseHandleName[] = "IcmpCloseHandle";
 inline constexpr char kIcmpSendEchoName[] = "IcmpSendEcho";
+inline constexpr char kIcmpSendEcho2Name[] = "IcmpSendEcho2";
+inline constexpr char kIcmpParseRepliesName[] = "IcmpParseReplies";
 
 // The bound library: its module and the three entry points, each null until bound. Nothing
-// may be probed unless all three are set.
+// may be probed unless all three are set. Two more are bound where the library has them.
 struct CIcmpLibrary {
     HMODULE m_hIcmpLib = nullptr;
     PFN_IcmpCreateFile m_pfnIcmpCreateFile = nullptr;
     PFN_IcmpCloseHandle m_pfnIcmpCloseHandle = nullptr;
     PFN_IcmpSendEcho m_pfnIcmpSendEcho = nullptr;
+    // The request that does not wait, where the library has it (both, or neither).
+    PFN_IcmpSendEcho2 m_pfnIcmpSendEcho2 = nullptr;
+    PFN_IcmpParseReplies m_pfnIcmpParseReplies = nullptr;
 
     bool IsBound() const {
         return m_pfnIcmpCreateFile != nullptr && m_pfnIcmpCloseHandle != nullptr &&
@@ -70,6 +84,12 @@ struct CIcmpLibrary {
         if (!BindEntry(platform, kIcmpCloseHandleName, m_pfnIcmpCloseHandle))
             return kIcmpCloseHandleName;
         if (!BindEntry(platform, kIcmpSendEchoName, m_pfnIcmpSendEcho)) return kIcmpSendEchoName;
+        // A library without them still probes, waiting in IcmpSendEcho.
+        if (!BindEntry(platform, kIcmpSendEcho2Name, m_pfnIcmpSendEcho2) ||
+            !BindEntry(platform, kIcmpParseRepliesName, m_pfnIcmpParseReplies)) {
+            m_pfnIcmpSendEcho2 = nullptr;
+            m_pfnIcmpParseReplies = nullptr;
+        }
         return nullptr;
     }
 

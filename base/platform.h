@@ -73,6 +73,9 @@ public:
     virtual void* GetProcAddress(HMODULE module, const char* name) = 0;
     virtual void FreeLibrary(HMODULE module) = 0;
 
+    // The error the last failed entry point of a bound library left for this thread.
+    virtual DWORD GetLastError() const = 0;
+
     // Sockets start-up: FALSE unless the socket layer is usable.
     virtual BOOL SocketInit() = 0;
 

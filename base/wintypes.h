@@ -100,6 +100,9 @@ constexpr UINT NIF_TIP = 0x4;
 constexpr DWORD SND_ASYNC = 0x0001;
 constexpr DWORD SND_RESOURCE = 0x00040004;
 
+// The last error of an entry point: a request that goes on after the call returned.
+constexpr DWORD ERROR_IO_PENDING = 997;
+
 // The calling convention of system entry points; the only one there is here.
 #define WINAPI
 

@@ -71,23 +71,29 @@ void AfxBeginEndWatch();
 void AfxEndEndWatch();
 bool AfxEndRequested();
 
-// Called at the very moment of an end request, whatever the program is doing, so that work
-// blocking the loop (an echo request waiting for its answer) can be cut short. It runs in a
-// signal handler: it may only do what is async-signal-safe. Null for none.
-void AfxSetEndInterrupt(void (*pfnInterrupt)());
+// Events that a wait watches: manual-reset, made unsignalled, signalled once what they stand
+// for is over (an echo request's answer) by the system, or on Linux by the platform's own
+// facilities. Null when none can be had; closing null is harmless.
+HANDLE AfxCreateEvent();
+void AfxCloseEvent(HANDLE hEvent);
+// On Linux only on the user-interface thread: a wait for the event (AfxWaitServing) then ends.
+void AfxSetEvent(HANDLE hEvent);
+// Waits for the event up to dwTimeoutMs without serving anything: true once it is signalled.
+// On Linux nothing can signal it meanwhile, so this only tells whether it already is.
+bool AfxWaitEvent(HANDLE hEvent, DWORD dwTimeoutMs);
 
-// Runs work on a thread of its own while this, the user-interface thread, goes on serving the
-// system: painting, the tray host, the window manager and the session. Input meant for the
-// program's handlers that comes meanwhile (clicks, keys, the tray's clicks, timer ticks) is
-// held and reaches them after the handler that waits has returned, in the order it came, so
-// no handler runs inside another; a request repeated meanwhile (the same click on the icon) is
-// held once, and a flood is cut short. A close request for the main window, or the end of the
-// session, ends the wait at once: the end interrupt is called, the request itself comes once
-// the handler has returned, what was held is dropped, AfxEndRequested becomes true and false
-// is returned. The work may then still be
-// running, so it must own everything it touches; once an end was requested every later call
-// returns false at once without running it. True when the work ran to its end.
-bool AfxWaitServing(std::function<void()> work);
+// Waits, without a thread of its own, until the event is signalled, while this, the
+// user-interface thread, goes on serving the system: painting, the tray host, the window
+// manager and the session. Input meant for the program's handlers that comes meanwhile
+// (clicks, keys, the tray's clicks, timer ticks) is held and reaches them after the handler
+// that waits has returned, in the order it came, so no handler runs inside another; a request
+// repeated meanwhile (the same click on the icon) is held once, and a flood is cut short. A
+// close request for the main window, or the end of the session, ends the wait at once: the
+// request itself comes once the handler has returned, what was held is dropped,
+// AfxEndRequested becomes true and false is returned; whatever the event stands for may then
+// still be under way. Once an end was requested every later call returns false at once. True
+// when the event was signalled; an event signalled already returns at once.
+bool AfxWaitServing(HANDLE hEvent);
 
 // Runs the message loop until a quit message; returns its code.
 int AfxRunMessageLoop(CWnd& mainWnd);

@@ -71,5 +71,11 @@ protected:
     void StartCycle();
     void StopCycle();
 
+    // One echo request's buffers and event, which may outlive the probe of an ending program.
+    struct CEcho;
+    // Sends the request and leaves its answers' count: false when the program is to end before
+    // the answer came, with the request still under way.
+    bool SendEcho(IPAddr destination, CEcho& echo, DWORD& dwReplies);
+
     const CIcmpLibrary& m_icmp;
 };

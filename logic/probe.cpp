@@ -1,13 +1,14 @@
 // The echo probe operations of the main dialog.
 
-#include <atomic>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "base/inet.h"
 #include "base/platform.h"
+#include "framework/backend.h"
 #include "framework/winapp.h"
 #include "logic/keepalivedlg.h"
 #include "res/resource.h"
@@ -22,8 +23,36 @@ constexpr BYTE kProbeTtl = 254;
 constexpr char kProbePayload[] = "Harrowbecks Software, Incorporated";
 constexpr DWORD kReplyBufferSize = 280;
 constexpr DWORD kProbeTimeoutMs = 5000;
+// How long an ending program gives a request it has closed to let go of its buffer.
+constexpr DWORD kCancelWaitMs = 500;
+
+// The start of the answer record, the same in the record of 32-bit and of 64-bit systems
+// (which the request that does not wait uses on 64-bit Windows): it is all that is read.
+struct CReplyHead {
+    IPAddr Address;
+    DWORD Status;
+    DWORD RoundTripTime;
+};
+static_assert(offsetof(ICMP_ECHO_REPLY, Status) == offsetof(CReplyHead, Status) &&
+              offsetof(ICMP_ECHO_REPLY, RoundTripTime) == offsetof(CReplyHead, RoundTripTime));
+#ifdef _WIN64
+static_assert(offsetof(ICMP_ECHO_REPLY32, Status) == offsetof(CReplyHead, Status) &&
+              offsetof(ICMP_ECHO_REPLY32, RoundTripTime) == offsetof(CReplyHead, RoundTripTime));
+#endif
 
 }  // namespace
+
+struct CKeepAliveDlg::CEcho {
+    BYTE reply[kReplyBufferSize] = {};
+    IP_OPTION_INFORMATION options = {};
+    char payload[sizeof kProbePayload] = {};
+    HANDLE hEvent = nullptr;
+
+    CEcho() = default;
+    CEcho(const CEcho&) = delete;
+    CEcho& operator=(const CEcho&) = delete;
+    ~CEcho() { AfxCloseEvent(hEvent); }
+};
 
 int CKeepAliveDlg::TryPing(const CString& strAddress) {
     // A tick may come before start-up has bound the entry points, or after an end request.
@@ -31,17 +60,7 @@ int CKeepAliveDlg::TryPing(const CString& strAddress) {
     const IPAddr destination = InetAddr(strAddress.c_str());
     if (destination == INADDR_NONE) return -1;
 
-    // Everything the request touches belongs to it: it waits on a thread of its own, which an
-    // end request may leave behind.
-    struct CEcho {
-        BYTE reply[kReplyBufferSize] = {};
-        IP_OPTION_INFORMATION options = {};
-        char payload[sizeof kProbePayload] = {};
-        DWORD dwReplies = 0;
-        // The request and this probe: whichever lets go last closes the handle.
-        std::atomic<int> nHolders{2};
-    };
-    const std::shared_ptr<CEcho> pEcho(new (std::nothrow) CEcho());
+    std::unique_ptr<CEcho> pEcho(new (std::nothrow) CEcho());
     if (!pEcho) return -1;
 
     g_hIcmp = m_icmp.m_pfnIcmpCreateFile();
@@ -52,40 +71,62 @@ int CKeepAliveDlg::TryPing(const CString& strAddress) {
 
     pEcho->options.Ttl = kProbeTtl;
     std::memcpy(pEcho->payload, kProbePayload, sizeof pEcho->payload);
-    // The program goes on answering the system while the request waits for its answer.
-    const auto pfnClose = m_icmp.m_pfnIcmpCloseHandle;
-    const bool bWaited = AfxWaitServing(
-        [pEcho, pfnSendEcho = m_icmp.m_pfnIcmpSendEcho, pfnClose, hIcmp = g_hIcmp, destination] {
-            pEcho->dwReplies =
-                pfnSendEcho(hIcmp, destination, pEcho->payload, sizeof pEcho->payload,
-                            &pEcho->options, pEcho->reply, kReplyBufferSize, kProbeTimeoutMs);
-            if (pEcho->nHolders.fetch_sub(1) == 1) pfnClose(hIcmp);
-        });
-    if (!bWaited) {
-        // The program is ending and the request may still wait: it closes its handle itself
-        // once it is done, or this does if it already is. Nobody is told of a failure now.
-        if (pEcho->nHolders.fetch_sub(1) == 1) pfnClose(g_hIcmp);
+    DWORD dwReplies = 0;
+    if (!SendEcho(destination, *pEcho, dwReplies)) {
+        // The program is ending: nobody is told of a failure now. Closing the handle ends the
+        // request; the buffer goes only once the system says it is done with it, and is left
+        // to the ending process otherwise.
+        m_icmp.m_pfnIcmpCloseHandle(g_hIcmp);
         g_hIcmp = INVALID_HANDLE_VALUE;
+        if (!AfxWaitEvent(pEcho->hEvent, kCancelWaitMs)) static_cast<void>(pEcho.release());
         return -1;
     }
 
     // Status alone is not enough: a send that reported nothing may have left the zero-filled
     // buffer untouched, which would read as success in 0 ms.
-    ICMP_ECHO_REPLY record;
-    std::memcpy(&record, pEcho->reply, sizeof record);
+    CReplyHead head;
+    std::memcpy(&head, pEcho->reply, sizeof head);
     int nResult = -1;
-    if (pEcho->dwReplies > 0 && record.Status == 0)
-        nResult = record.RoundTripTime > static_cast<DWORD>(INT_MAX)
+    if (dwReplies > 0 && head.Status == 0)
+        nResult = head.RoundTripTime > static_cast<DWORD>(INT_MAX)
                       ? INT_MAX
-                      : static_cast<int>(record.RoundTripTime);
+                      : static_cast<int>(head.RoundTripTime);
 
-    const BOOL bClosed = pfnClose(g_hIcmp);
+    const BOOL bClosed = m_icmp.m_pfnIcmpCloseHandle(g_hIcmp);
     g_hIcmp = INVALID_HANDLE_VALUE;
+    pEcho.reset();
     // The box keeps dispatching, so a tick may probe inside it: nothing of ours is used after.
     if (!bClosed)
         Platform().MessageBox(this, AfxLoadString(IDS_ICMP_CLOSE_FAILED),
                               AfxLoadString(IDS_SONAR_ERROR), MB_OK);
     return nResult;
+}
+
+bool CKeepAliveDlg::SendEcho(IPAddr destination, CEcho& echo, DWORD& dwReplies) {
+    dwReplies = 0;
+    if (m_icmp.m_pfnIcmpSendEcho2 != nullptr) echo.hEvent = AfxCreateEvent();
+    if (echo.hEvent == nullptr) {
+        // A library that cannot answer later: the request waits here, as a busy program would.
+        dwReplies =
+            m_icmp.m_pfnIcmpSendEcho(g_hIcmp, destination, echo.payload, sizeof echo.payload,
+                                     &echo.options, echo.reply, kReplyBufferSize, kProbeTimeoutMs);
+        return true;
+    }
+    // The program goes on answering the system while the request waits for its answer.
+    const DWORD dwSent = m_icmp.m_pfnIcmpSendEcho2(
+        g_hIcmp, echo.hEvent, nullptr, nullptr, destination, echo.payload, sizeof echo.payload,
+        &echo.options, echo.reply, kReplyBufferSize, kProbeTimeoutMs);
+    // Under way: 0 with ERROR_IO_PENDING as the last error (some documentation has it as the
+    // value). Anything else came at once: the answers, or 0 for a request that failed.
+    const bool bPending = (dwSent == 0 && Platform().GetLastError() == ERROR_IO_PENDING) ||
+                          dwSent == ERROR_IO_PENDING;
+    if (!bPending) {
+        dwReplies = dwSent;
+        return true;
+    }
+    if (!AfxWaitServing(echo.hEvent)) return false;
+    dwReplies = m_icmp.m_pfnIcmpParseReplies(echo.reply, kReplyBufferSize);
+    return true;
 }
 
 BOOL CKeepAliveDlg::ResolveAndPing(CString& strAddress) {

@@ -12,14 +12,13 @@
 #include <QSocketNotifier>
 #include <QWidget>
 #include <QWindow>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <deque>
 #include <iterator>
 #include <memory>
-#include <system_error>
-#include <thread>
+#include <new>
+#include <vector>
 
 #include "framework/backend.h"
 #include "framework/linux/qtbackend.h"
@@ -32,8 +31,6 @@ constexpr int kEndSignals[] = {SIGTERM, SIGINT, SIGHUP};
 // What the signal handler touches: plain descriptors and lock-free atomics only.
 int g_signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_bEndRequested = 0;
-std::atomic<void (*)()> g_pfnEndInterrupt{nullptr};
-static_assert(std::atomic<void (*)()>::is_always_lock_free);
 
 // The watch, on the user-interface thread.
 struct CEndWatch {
@@ -54,6 +51,8 @@ struct CHeld {
 };
 bool g_bWaiting = false;
 bool g_bDelivering = false;
+// The loops of the waits under way, innermost last: an end request ends them all.
+std::vector<QEventLoop*> g_waitLoops;
 std::deque<CHeld> g_held;
 // Whatever comes, a wait of 15 s holds no more than this; the rest of a flood is dropped.
 constexpr std::size_t kMaxHeld = 512;
@@ -135,14 +134,22 @@ protected:
     }
 };
 
-void Interrupt() {
-    if (auto pfn = g_pfnEndInterrupt.load()) pfn();
+void EndWaits() {
+    for (QEventLoop* pLoop : g_waitLoops) pLoop->quit();
 }
+
+// What an event of this backend is: signalled by the platform's watches, which run on this
+// thread inside a wait.
+struct CQtEvent {
+    bool m_bSet = false;
+    QEventLoop* m_pWaitLoop = nullptr;  // the wait for it under way
+};
+
+CQtEvent* EventOf(HANDLE hEvent) { return static_cast<CQtEvent*>(hEvent); }
 
 extern "C" void OnEndSignal(int) {
     const int savedErrno = errno;
     g_bEndRequested = 1;
-    Interrupt();
     const char byte = 1;
     // The loop picks the byte up; a full pipe already holds a request.
     [[maybe_unused]] const auto written = ::write(g_signalPipe[1], &byte, 1);
@@ -153,6 +160,8 @@ void OnEndRequest() {
     char bytes[16];
     [[maybe_unused]] const auto got = ::read(g_signalPipe[0], bytes, sizeof bytes);
     CWnd* pWnd = g_pEndWatch != nullptr ? g_pEndWatch->pLoopWnd : nullptr;
+    // The echo under way is not waited for.
+    EndWaits();
     if (pWnd != nullptr && pWnd->IsWindow()) {
         // Closed as by the user, once a probe under way has given up; its destruction ends
         // the loop.
@@ -173,41 +182,44 @@ void AfxPostQuitMessage(int nExitCode) {
         Qt::QueuedConnection);
 }
 
-void AfxSetEndInterrupt(void (*pfnInterrupt)()) { g_pfnEndInterrupt.store(pfnInterrupt); }
-
 bool AfxEndRequested() { return g_bEndRequested != 0; }
 
-bool AfxWaitServing(std::function<void()> work) {
-    if (g_bEndRequested != 0) return false;
-    // Nothing of the program's runs during a wait, so none can start inside another.
-    if (g_bWaiting) {
-        work();
-        return g_bEndRequested == 0;
-    }
+HANDLE AfxCreateEvent() { return new (std::nothrow) CQtEvent; }
+
+void AfxCloseEvent(HANDLE hEvent) { delete EventOf(hEvent); }
+
+bool AfxWaitEvent(HANDLE hEvent, DWORD /*dwTimeoutMs*/) {
+    return hEvent != nullptr && EventOf(hEvent)->m_bSet;
+}
+
+void AfxSetEvent(HANDLE hEvent) {
+    CQtEvent* pEvent = EventOf(hEvent);
+    if (pEvent == nullptr) return;
+    pEvent->m_bSet = true;
+    if (pEvent->m_pWaitLoop != nullptr) pEvent->m_pWaitLoop->quit();
+}
+
+bool AfxWaitServing(HANDLE hEvent) {
+    CQtEvent* pEvent = EventOf(hEvent);
+    if (g_bEndRequested != 0 || pEvent == nullptr) return false;
+    // Answered before anything needed waiting for: no loop, nothing held.
+    if (pEvent->m_bSet) return true;
     QEventLoop loop;
-    std::atomic<bool> bDone{false};
-    std::thread worker;
-    try {
-        worker = std::thread([&work, &loop, &bDone] {
-            work();
-            bDone.store(true);
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: wait as a blocked program would, rather than not at all.
-        work();
-        return g_bEndRequested == 0;
-    }
+    pEvent->m_pWaitLoop = &loop;
+    g_waitLoops.push_back(&loop);
+    const bool bOuter = !g_bWaiting;
     g_bWaiting = true;
     // Everything but the user's input runs meanwhile: the tray host's requests, repaints, the
-    // window manager, the session.
+    // window manager, the session, and the watch that signals the event.
     CInputHold hold;
-    QCoreApplication::instance()->installEventFilter(&hold);
+    if (bOuter) QCoreApplication::instance()->installEventFilter(&hold);
+    // Ends with the event, an end request, or when every loop is told to end (the program
+    // goes): the event is not waited for then.
     loop.exec();
-    QCoreApplication::instance()->removeEventFilter(&hold);
-    // Every loop was told to end (the program is going): the request is not waited for.
-    if (!bDone.load()) Interrupt();
-    worker.join();
+    if (bOuter) QCoreApplication::instance()->removeEventFilter(&hold);
+    g_waitLoops.pop_back();
+    pEvent->m_pWaitLoop = nullptr;
+    if (!bOuter) return pEvent->m_bSet && g_bEndRequested == 0;
     g_bWaiting = false;
     if (g_pendingEnd) {
         // Once the handler that waited has returned, and before anything the user did
@@ -219,7 +231,7 @@ bool AfxWaitServing(std::function<void()> work) {
     } else if (!g_held.empty()) {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &DeliverHeld, Qt::QueuedConnection);
     }
-    return g_bEndRequested == 0;
+    return pEvent->m_bSet && g_bEndRequested == 0;
 }
 
 void QtDeliver(std::function<void()> deliver, const void* pKind) {
@@ -243,7 +255,7 @@ bool QtCloseRequested(CWnd& wnd) {
     if (g_pEndWatch == nullptr || &wnd != g_pEndWatch->pLoopWnd) return false;
     if (g_bWaiting) {
         g_bEndRequested = 1;
-        Interrupt();
+        EndWaits();
     }
     return true;
 }

@@ -1,6 +1,5 @@
 #include "platform/linux/icmpfacility.h"
 
-#include <fcntl.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
@@ -8,15 +7,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "base/strutil.h"
+#include "framework/backend.h"
 #include "framework/winapp.h"
 #include "platform/linux/icmppacket.h"
 #include "res/resource.h"
@@ -30,34 +34,25 @@ constexpr std::size_t kReceiveBufferSize = 65536;
 // An error quotes at most this much of the packet it is about.
 constexpr std::size_t kErrorQuoteSize = 576;
 
+// An echo request that waits for its answer from the event loop.
+struct CPendingEcho;
+
 // What a handle stands for.
 struct CIcmpSocket {
     int m_nFd;
     bool m_bRaw;
     WORD m_wIdent;  // ours to choose on raw sockets only
+    // The request under way, if it did not end at once (IcmpSendEcho2).
+    std::unique_ptr<CPendingEcho> m_pPending;
+    void EndRequest();
 };
 
 // Every request of the process gets its own sequence number, so a late answer to an earlier
 // request (on a raw socket, or on a socket used twice) is never taken for the current one.
 std::atomic<WORD> g_wEchoSequence{0};
 
-// Set once the process is ending. Every wait also watches the wake pipe, so an abort that
-// comes between the check of the flag and the wait still ends the wait.
-std::atomic<bool> g_bAborted{false};
-std::atomic<int> g_nAbortWakeFd{-1};
-int g_nAbortWaitFd = -1;
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
-
-// The descriptor an abort makes readable, made on the first wait; -1 when none can be had.
-int AbortWaitFd() {
-    if (g_nAbortWaitFd < 0) {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
-        g_nAbortWaitFd = fds[0];
-        g_nAbortWakeFd.store(fds[1]);
-    }
-    return g_nAbortWaitFd;
-}
+// As the system's ICMP library leaves it for GetLastError.
+thread_local DWORD g_dwLastError = 0;
 
 bool IsPermissionError(int error) {
     return error == EACCES || error == EPERM || error == EPROTONOSUPPORT || error == EAFNOSUPPORT;
@@ -217,10 +212,129 @@ CEchoAnswer ReadRaw(int fd, BYTE* pBuffer, const CEchoRequest& request) {
     return MatchRawPacket(pBuffer, static_cast<std::size_t>(size), request);
 }
 
+CEchoAnswer ReadAnswer(const CIcmpSocket& socket, BYTE* pBuffer, const CEchoRequest& request,
+                       bool bError) {
+    return socket.m_bRaw ? ReadRaw(socket.m_nFd, pBuffer, request)
+                         : ReadDatagram(socket.m_nFd, pBuffer, request, bError);
+}
+
+DWORD MillisecondsSince(Clock::time_point start) {
+    return static_cast<DWORD>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+// Writes what came for the request: an echo reply with the data echoed, or an error.
+void WriteAnswer(void* pReplyBuffer, const CEchoAnswer& answer, Clock::time_point start,
+                 const void* pData, WORD wSize) {
+    if (answer.m_eKind == CEchoAnswer::kReply)
+        WriteReply(pReplyBuffer, IP_SUCCESS, answer.m_source, MillisecondsSince(start),
+                   answer.m_nTtl, pData, wSize);
+    else
+        WriteReply(pReplyBuffer, answer.m_dwStatus, answer.m_source, MillisecondsSince(start),
+                   answer.m_nTtl, nullptr, 0);
+}
+
+// A request ready to go: its packet, and a buffer for what comes back.
+struct CPreparedEcho {
+    CEchoRequest request;
+    std::vector<BYTE> packet;
+    std::unique_ptr<BYTE[]> pBuffer;
+};
+
+// Checks the arguments and makes the request; 0 when it may go, else the status to report.
+DWORD PrepareEcho(CIcmpSocket* pSocket, IPAddr destination, const void* pData, WORD wSize,
+                  CPreparedEcho& echo) {
+    if (pSocket == nullptr || (pData == nullptr && wSize > 0)) return IP_BAD_REQ;
+    echo.request.m_destination = destination;
+    echo.request.m_wIdent = pSocket->m_wIdent;
+    echo.request.m_wSequence = ++g_wEchoSequence;
+    echo.request.m_pData = static_cast<const BYTE*>(pData);
+    echo.request.m_wSize = wSize;
+    echo.packet = BuildEchoRequest(echo.request);
+    echo.pBuffer.reset(new (std::nothrow) BYTE[kReceiveBufferSize]);
+    return echo.pBuffer ? IP_SUCCESS : IP_NO_RESOURCES;
+}
+
+// The request that waits from the event loop: the socket is watched, and a timer keeps the
+// deadline; whichever ends it writes the answer and signals the caller's event.
+struct CPendingEcho {
+    CIcmpSocket& m_socket;
+    CPreparedEcho m_echo;
+    std::vector<BYTE> m_data;  // the request's data, the caller's copy may go
+    void* m_pReplyBuffer;
+    HANDLE m_hEvent;
+    Clock::time_point m_start;
+    Clock::time_point m_deadline;
+    QSocketNotifier m_notifier;
+    QTimer m_timer;
+    bool m_bDone = false;
+
+    CPendingEcho(CIcmpSocket& socket, CPreparedEcho echo, void* pReplyBuffer, HANDLE hEvent,
+                 Clock::time_point start, DWORD dwTimeoutMs)
+        : m_socket(socket),
+          m_echo(std::move(echo)),
+          m_data(m_echo.request.m_pData, m_echo.request.m_pData + m_echo.request.m_wSize),
+          m_pReplyBuffer(pReplyBuffer),
+          m_hEvent(hEvent),
+          m_start(start),
+          m_deadline(start + std::chrono::milliseconds(dwTimeoutMs)),
+          m_notifier(socket.m_nFd, QSocketNotifier::Read) {
+        m_echo.request.m_pData = m_data.data();
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { OnReadable(); });
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { OnTimer(); });
+        ArmTimer();
+    }
+
+    void ArmTimer() {
+        // Rounded up, so the timer never fires just short of the deadline and spins.
+        const auto waitMs =
+            std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now()).count();
+        m_timer.start(static_cast<int>(std::clamp<long long>(waitMs, 0, INT_MAX)));
+    }
+
+    void OnReadable() {
+        if (m_bDone) return;
+        // A pending error makes the plain read fail, and is fetched from the queue then.
+        const CEchoAnswer answer =
+            ReadAnswer(m_socket, m_echo.pBuffer.get(), m_echo.request, false);
+        // Another's packet does not move the deadline.
+        if (answer.m_eKind == CEchoAnswer::kForeign) return;
+        WriteAnswer(m_pReplyBuffer, answer, m_start, m_data.data(), m_echo.request.m_wSize);
+        Finish(1);
+    }
+
+    void OnTimer() {
+        if (m_bDone) return;
+        if (Clock::now() < m_deadline) return ArmTimer();
+        WriteReply(m_pReplyBuffer, IP_REQ_TIMED_OUT, m_echo.request.m_destination, 0, 0, nullptr,
+                   0);
+        Finish(0);
+    }
+
+    // The count goes in the record's Reserved field, where IcmpParseReplies finds it.
+    void Finish(WORD wReplies) {
+        m_bDone = true;
+        m_notifier.setEnabled(false);
+        m_timer.stop();
+        auto* pRecord = static_cast<ICMP_ECHO_REPLY*>(m_pReplyBuffer);
+        std::memcpy(reinterpret_cast<BYTE*>(pRecord) + offsetof(ICMP_ECHO_REPLY, Reserved),
+                    &wReplies, sizeof wReplies);
+        AfxSetEvent(m_hEvent);
+    }
+};
+
+// Closing a handle whose request is still under way ends it: the caller is told at once that
+// its buffer is no longer written to. The watch goes before the descriptor it watches.
+void CIcmpSocket::EndRequest() {
+    if (m_pPending && !m_pPending->m_bDone) AfxSetEvent(m_pPending->m_hEvent);
+    m_pPending.reset();
+}
+
 }  // namespace
 
 HANDLE WINAPI QvIcmpCreateFile() {
-    if (g_bAborted.load()) return INVALID_HANDLE_VALUE;
     bool bRaw = false;
     const int fd = OpenIcmpSocket(bRaw);
     if (fd < 0) return INVALID_HANDLE_VALUE;
@@ -241,7 +355,7 @@ HANDLE WINAPI QvIcmpCreateFile() {
     // The process id, as other programs do, keeps our raw traffic apart from theirs; asked
     // once here, as it is a system call of its own.
     auto* pSocket =
-        new (std::nothrow) CIcmpSocket{fd, bRaw, bRaw ? static_cast<WORD>(getpid()) : WORD{0}};
+        new (std::nothrow) CIcmpSocket{fd, bRaw, bRaw ? static_cast<WORD>(getpid()) : WORD{0}, {}};
     if (pSocket == nullptr) {
         close(fd);
         return INVALID_HANDLE_VALUE;
@@ -252,6 +366,7 @@ HANDLE WINAPI QvIcmpCreateFile() {
 BOOL WINAPI QvIcmpCloseHandle(HANDLE hIcmp) {
     CIcmpSocket* pSocket = SocketOf(hIcmp);
     if (pSocket == nullptr) return FALSE;
+    pSocket->EndRequest();
     // Linux releases the descriptor even when close is interrupted.
     const bool bClosed = close(pSocket->m_nFd) == 0 || errno == EINTR;
     delete pSocket;
@@ -268,23 +383,13 @@ DWORD WINAPI QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData,
         return DWORD{0};
     };
     CIcmpSocket* pSocket = SocketOf(hIcmp);
-    if (pSocket == nullptr || (requestData == nullptr && requestSize > 0)) return fail(IP_BAD_REQ);
-
-    CEchoRequest request;
-    request.m_destination = destination;
-    request.m_wIdent = pSocket->m_wIdent;
-    request.m_wSequence = ++g_wEchoSequence;
-    request.m_pData = static_cast<const BYTE*>(requestData);
-    request.m_wSize = requestSize;
-    const std::vector<BYTE> packet = BuildEchoRequest(request);
-    std::unique_ptr<BYTE[]> pBuffer(new (std::nothrow) BYTE[kReceiveBufferSize]);
-    if (!pBuffer) return fail(IP_NO_RESOURCES);
-    const int abortFd = AbortWaitFd();
-    if (g_bAborted.load()) return fail(IP_GENERAL_FAILURE);
+    CPreparedEcho echo;
+    if (const DWORD dwStatus = PrepareEcho(pSocket, destination, requestData, requestSize, echo))
+        return fail(dwStatus);
 
     const int fd = pSocket->m_nFd;
     const auto start = Clock::now();
-    if (SendRequest(fd, packet, destination, requestOptions) < 0)
+    if (SendRequest(fd, echo.packet, destination, requestOptions) < 0)
         return fail(StatusOfSendError(errno));
 
     // One deadline for the whole wait: packets that are not ours never extend it.
@@ -295,48 +400,83 @@ DWORD WINAPI QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData,
     for (;;) {
         const auto now = Clock::now();
         if (now >= deadline) return fail(IP_REQ_TIMED_OUT);
-        pollfd pfds[2] = {{fd, POLLIN, 0}, {abortFd, POLLIN, 0}};
-        const pollfd& pfd = pfds[0];
+        pollfd pfd{fd, POLLIN, 0};
         if (bWait) {
             // Rounded up, so the wait never ends just short of the deadline and spins.
             const auto waitMs =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-            const int ready = poll(pfds, abortFd >= 0 ? 2 : 1,
-                                   waitMs > INT_MAX ? INT_MAX : static_cast<int>(waitMs));
-            if (g_bAborted.load()) return fail(IP_GENERAL_FAILURE);
+            const int ready = poll(&pfd, 1, waitMs > INT_MAX ? INT_MAX : static_cast<int>(waitMs));
             if (ready < 0 && errno != EINTR) return fail(IP_GENERAL_FAILURE);
             if (ready <= 0 || pfd.revents == 0) continue;
         }
         bWait = true;
 
-        const CEchoAnswer answer = pSocket->m_bRaw ? ReadRaw(fd, pBuffer.get(), request)
-                                                   : ReadDatagram(fd, pBuffer.get(), request,
-                                                                  (pfd.revents & POLLERR) != 0);
+        const CEchoAnswer answer =
+            ReadAnswer(*pSocket, echo.pBuffer.get(), echo.request, (pfd.revents & POLLERR) != 0);
         if (answer.m_eKind == CEchoAnswer::kForeign) continue;
-
-        const auto roundTrip =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        if (answer.m_eKind == CEchoAnswer::kReply) {
-            WriteReply(replyBuffer, IP_SUCCESS, answer.m_source, static_cast<DWORD>(roundTrip),
-                       answer.m_nTtl, requestData, requestSize);
-        } else {
-            WriteReply(replyBuffer, answer.m_dwStatus, answer.m_source,
-                       static_cast<DWORD>(roundTrip), answer.m_nTtl, nullptr, 0);
-        }
+        WriteAnswer(replyBuffer, answer, start, requestData, requestSize);
         return 1;
     }
 }
 
-void QvIcmpAbort() {
-    const int savedErrno = errno;
-    g_bAborted.store(true);
-    const int wakeFd = g_nAbortWakeFd.load();
-    const char byte = 1;
-    if (wakeFd >= 0) {
-        [[maybe_unused]] const auto written = write(wakeFd, &byte, 1);
+DWORD WINAPI QvIcmpSendEcho2(HANDLE hIcmp, HANDLE hEvent, void* pfnApcRoutine,
+                             void* /*pApcContext*/, IPAddr destination, void* requestData,
+                             WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
+                             void* replyBuffer, DWORD replySize, DWORD timeout) {
+    // Without an event it is the request that waits in the call; a routine to call back is
+    // not offered.
+    if (hEvent == nullptr)
+        return QvIcmpSendEcho(hIcmp, destination, requestData, requestSize, requestOptions,
+                              replyBuffer, replySize, timeout);
+    CIcmpSocket* pSocket = SocketOf(hIcmp);
+    if (pfnApcRoutine != nullptr || pSocket == nullptr || pSocket->m_pPending ||
+        replyBuffer == nullptr || replySize < sizeof(ICMP_ECHO_REPLY) + requestSize) {
+        g_dwLastError = IP_BAD_REQ;
+        return 0;
     }
-    errno = savedErrno;
+    auto fail = [&](DWORD dwStatus) {
+        WriteReply(replyBuffer, dwStatus, destination, 0, 0, nullptr, 0);
+        g_dwLastError = dwStatus;
+        return DWORD{0};
+    };
+    CPreparedEcho echo;
+    if (const DWORD dwStatus = PrepareEcho(pSocket, destination, requestData, requestSize, echo))
+        return fail(dwStatus);
+    const auto start = Clock::now();
+    if (SendRequest(pSocket->m_nFd, echo.packet, destination, requestOptions) < 0)
+        return fail(StatusOfSendError(errno));
+
+    // An answer from this host is often queued before the send returns: then it is done, with
+    // nothing to wait for.
+    const CEchoAnswer answer = ReadAnswer(*pSocket, echo.pBuffer.get(), echo.request, false);
+    if (answer.m_eKind != CEchoAnswer::kForeign) {
+        WriteAnswer(replyBuffer, answer, start, requestData, requestSize);
+        AfxSetEvent(hEvent);
+        return 1;
+    }
+    pSocket->m_pPending.reset(new (std::nothrow) CPendingEcho(*pSocket, std::move(echo),
+                                                              replyBuffer, hEvent, start, timeout));
+    if (!pSocket->m_pPending) return fail(IP_NO_RESOURCES);
+    g_dwLastError = ERROR_IO_PENDING;
+    return 0;
 }
+
+DWORD WINAPI QvIcmpParseReplies(void* replyBuffer, DWORD replySize) {
+    if (replyBuffer == nullptr || replySize < sizeof(ICMP_ECHO_REPLY)) {
+        g_dwLastError = IP_BAD_REQ;
+        return 0;
+    }
+    ICMP_ECHO_REPLY record;
+    std::memcpy(&record, replyBuffer, sizeof record);
+    const DWORD dwReplies = record.Reserved;
+    // Counted once: the field goes back to what it is in every other record.
+    record.Reserved = 0;
+    std::memcpy(replyBuffer, &record, sizeof record);
+    if (dwReplies == 0) g_dwLastError = record.Status;
+    return dwReplies;
+}
+
+DWORD QvIcmpGetLastError() { return g_dwLastError; }
 
 bool QvIcmpIsRawHandle(HANDLE hIcmp) {
     const CIcmpSocket* pSocket = SocketOf(hIcmp);

@@ -16,9 +16,21 @@ DWORD WINAPI QvIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData,
                             IP_OPTION_INFORMATION* requestOptions, void* replyBuffer,
                             DWORD replySize, DWORD timeout);
 
-// Ends the echo wait under way at once and makes every later one fail unsent, as does every
-// later IcmpCreateFile: the process is ending. Async-signal-safe, callable from any thread.
-void QvIcmpAbort();
+// The same request, waiting from the event loop (on the user-interface thread): with an event
+// it returns 1 when the answer was there at once, else 0 with ERROR_IO_PENDING as the last
+// error, the answer then written and the event signalled (AfxSetEvent) once it came or the
+// time is up. The reply buffer must stay until then, or until the handle is closed, which ends
+// the request and signals the event. 0 with another last error: it failed at once, and the
+// event is not signalled. Without an event, as QvIcmpSendEcho. No routine is called back.
+DWORD WINAPI QvIcmpSendEcho2(HANDLE hIcmp, HANDLE hEvent, void* pfnApcRoutine, void* pApcContext,
+                             IPAddr destination, void* requestData, WORD requestSize,
+                             IP_OPTION_INFORMATION* requestOptions, void* replyBuffer,
+                             DWORD replySize, DWORD timeout);
+// The number of answers a request of QvIcmpSendEcho2 that waited left in the buffer, once: 0
+// when none came, with the record's Status as the last error.
+DWORD WINAPI QvIcmpParseReplies(void* replyBuffer, DWORD replySize);
+// The error the last call of this thread that failed left.
+DWORD QvIcmpGetLastError();
 
 // Whether the handle sends through a raw socket rather than a datagram one.
 bool QvIcmpIsRawHandle(HANDLE hIcmp);

@@ -30,7 +30,7 @@ struct CModule {
         const char* pszName;
         void* pfn;
     };
-    Export exports[3];
+    Export exports[5];
 };
 
 namespace {
@@ -39,17 +39,14 @@ namespace {
 CModule g_icmpModule{"ICMP.DLL",
                      {{"IcmpCreateFile", reinterpret_cast<void*>(&QvIcmpCreateFile)},
                       {"IcmpCloseHandle", reinterpret_cast<void*>(&QvIcmpCloseHandle)},
-                      {"IcmpSendEcho", reinterpret_cast<void*>(&QvIcmpSendEcho)}}};
+                      {"IcmpSendEcho", reinterpret_cast<void*>(&QvIcmpSendEcho)},
+                      {"IcmpSendEcho2", reinterpret_cast<void*>(&QvIcmpSendEcho2)},
+                      {"IcmpParseReplies", reinterpret_cast<void*>(&QvIcmpParseReplies)}}};
 
 }  // namespace
 
-CQtPlatform::CQtPlatform() {
-    // An end request from outside must not wait for an echo that may never come.
-    AfxSetEndInterrupt(&QvIcmpAbort);
-    TakeWorkingDirectory();
-}
+CQtPlatform::CQtPlatform() { TakeWorkingDirectory(); }
 CQtPlatform::~CQtPlatform() {
-    AfxSetEndInterrupt(nullptr);
     // A tray icon removed in the last handler was only scheduled for deletion, and the loop
     // that would have deleted it has ended.
     m_pTray.reset();
@@ -83,6 +80,8 @@ void* CQtPlatform::GetProcAddress(HMODULE module, const char* name) {
 }
 
 void CQtPlatform::FreeLibrary(HMODULE /*module*/) {}
+
+DWORD CQtPlatform::GetLastError() const { return QvIcmpGetLastError(); }
 
 BOOL CQtPlatform::SocketInit() { return TRUE; }
 

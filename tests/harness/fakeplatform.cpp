@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/icmplib.h"
+#include "framework/backend.h"
 #include "framework/wnd.h"
 
 namespace {
@@ -17,6 +18,7 @@ CFakePlatform* g_pActiveFake = nullptr;
 // The one handle the fake hands out; anything else does not close.
 char g_fakeIcmpHandle;
 constexpr DWORD kTimedOut = 11010;
+constexpr DWORD kInvalidHandle = 6;
 
 CString Dotted(IPAddr address) {
     unsigned char bytes[4];
@@ -44,13 +46,14 @@ BOOL WINAPI FakeIcmpCloseHandle(HANDLE hIcmp) {
     return pFake->m_bIcmpCloseFails ? FALSE : TRUE;
 }
 
-DWORD WINAPI FakeIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD requestSize,
-                              IP_OPTION_INFORMATION* requestOptions, void* replyBuffer,
-                              DWORD replySize, DWORD timeout) {
+// One request: recorded, answered as scripted into the reply buffer; the number of answers.
+DWORD Answer(const char* pszEntry, HANDLE hIcmp, IPAddr destination, void* requestData,
+             WORD requestSize, IP_OPTION_INFORMATION* requestOptions, void* replyBuffer,
+             DWORD replySize, DWORD timeout) {
     CFakePlatform* pFake = g_pActiveFake;
     if (pFake == nullptr) return 0;
     const CString strDestination = Dotted(destination);
-    pFake->m_events.push_back("IcmpSendEcho " + strDestination);
+    pFake->m_events.push_back(pszEntry + (" " + strDestination));
     CFakePlatform::EchoRequest request{
         strDestination, requestOptions != nullptr ? requestOptions->Ttl : BYTE{0},
         CString(static_cast<const char*>(requestData), requestData != nullptr ? requestSize : 0),
@@ -70,6 +73,46 @@ DWORD WINAPI FakeIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestDat
     }
     std::memcpy(replyBuffer, &record, sizeof record);
     return it == pFake->m_echoAnswers.end() ? 0 : 1;
+}
+
+DWORD WINAPI FakeIcmpSendEcho(HANDLE hIcmp, IPAddr destination, void* requestData, WORD requestSize,
+                              IP_OPTION_INFORMATION* requestOptions, void* replyBuffer,
+                              DWORD replySize, DWORD timeout) {
+    return Answer("IcmpSendEcho", hIcmp, destination, requestData, requestSize, requestOptions,
+                  replyBuffer, replySize, timeout);
+}
+
+// As the system does: under way at once, the answer in the buffer with its count in the
+// record's Reserved field by the time the event is signalled, which here is before returning.
+DWORD WINAPI FakeIcmpSendEcho2(HANDLE hIcmp, HANDLE hEvent, void* /*pfnApcRoutine*/,
+                               void* /*pApcContext*/, IPAddr destination, void* requestData,
+                               WORD requestSize, IP_OPTION_INFORMATION* requestOptions,
+                               void* replyBuffer, DWORD replySize, DWORD timeout) {
+    CFakePlatform* pFake = g_pActiveFake;
+    if (pFake == nullptr) return 0;
+    if (hIcmp != &g_fakeIcmpHandle || hEvent == nullptr) {
+        pFake->m_dwLastError = kInvalidHandle;
+        return 0;
+    }
+    const DWORD dwReplies = Answer("IcmpSendEcho2", hIcmp, destination, requestData, requestSize,
+                                   requestOptions, replyBuffer, replySize, timeout);
+    if (!pFake->m_bEchoLeavesBufferUntouched && replyBuffer != nullptr &&
+        replySize >= sizeof(ICMP_ECHO_REPLY))
+        static_cast<ICMP_ECHO_REPLY*>(replyBuffer)->Reserved = static_cast<WORD>(dwReplies);
+    pFake->m_dwLastError = ERROR_IO_PENDING;
+    AfxSetEvent(hEvent);
+    return 0;
+}
+
+DWORD WINAPI FakeIcmpParseReplies(void* replyBuffer, DWORD replySize) {
+    CFakePlatform* pFake = g_pActiveFake;
+    if (pFake == nullptr || replyBuffer == nullptr || replySize < sizeof(ICMP_ECHO_REPLY)) return 0;
+    ++pFake->m_nRepliesParsed;
+    auto* pRecord = static_cast<ICMP_ECHO_REPLY*>(replyBuffer);
+    const DWORD dwReplies = pRecord->Reserved;
+    pRecord->Reserved = 0;
+    if (dwReplies == 0) pFake->m_dwLastError = pRecord->Status;
+    return dwReplies;
 }
 
 }  // namespace
@@ -117,6 +160,8 @@ void* CFakePlatform::GetProcAddress(HMODULE module, const char* name) {
     if (entry == kIcmpCreateFileName) return reinterpret_cast<void*>(&FakeIcmpCreateFile);
     if (entry == kIcmpCloseHandleName) return reinterpret_cast<void*>(&FakeIcmpCloseHandle);
     if (entry == kIcmpSendEchoName) return reinterpret_cast<void*>(&FakeIcmpSendEcho);
+    if (entry == kIcmpSendEcho2Name) return reinterpret_cast<void*>(&FakeIcmpSendEcho2);
+    if (entry == kIcmpParseRepliesName) return reinterpret_cast<void*>(&FakeIcmpParseReplies);
     return nullptr;
 }
 

@@ -90,8 +90,11 @@ public:
     std::vector<DWORD> m_soundFlags;
     std::vector<EchoRequest> m_echoRequests;
     int m_nIcmpHandlesOpen = 0;  // opened and not closed yet
+    int m_nRepliesParsed = 0;    // IcmpParseReplies calls
+    DWORD m_dwLastError = 0;     // as the ICMP entry points left it
     // ICMP calls and sounds in order: "IcmpCreateFile", "PlaySound SonarSound",
-    // "IcmpSendEcho 10.1.2.3", "IcmpCloseHandle".
+    // "IcmpSendEcho2 10.1.2.3" ("IcmpSendEcho ..." from a library without it),
+    // "IcmpCloseHandle".
     std::vector<CString> m_events;
     // Echo requests sent to one destination.
     int EchoCount(const CString& strDestination) const;
@@ -147,6 +150,7 @@ public:
     void FreeLibrary(HMODULE module) override;
     BOOL SocketInit() override { return m_bSocketsOk ? TRUE : FALSE; }
     std::optional<std::uint32_t> GetHostByName(const CString& name) override;
+    DWORD GetLastError() const override { return m_dwLastError; }
     void SetTimer(CWnd& wnd, UINT_PTR id, UINT elapseMs) override;
     void KillTimer(CWnd& wnd, UINT_PTR id) override;
     BOOL ShellNotifyIcon(DWORD message, const CNotifyIconData& data) override;

@@ -164,14 +164,20 @@ void AfxPostQuitMessage(int nExitCode) {
 void AfxBeginEndWatch() {}
 void AfxEndEndWatch() {}
 bool AfxEndRequested() { return g_bEndRequested; }
-void AfxSetEndInterrupt(void (*)()) {}
 
-// The work runs on the caller's thread; what would arrive during the wait is the hook's.
-bool AfxWaitServing(std::function<void()> work) {
-    if (g_bEndRequested) return false;
-    work();
+// An event is a flag: whatever signals it does so before the wait, as nothing runs during one.
+HANDLE AfxCreateEvent() { return new bool(false); }
+void AfxCloseEvent(HANDLE hEvent) { delete static_cast<bool*>(hEvent); }
+void AfxSetEvent(HANDLE hEvent) {
+    if (hEvent != nullptr) *static_cast<bool*>(hEvent) = true;
+}
+bool AfxWaitEvent(HANDLE hEvent, DWORD) { return hEvent != nullptr && *static_cast<bool*>(hEvent); }
+
+// What would arrive during the wait is the hook's.
+bool AfxWaitServing(HANDLE hEvent) {
+    if (g_bEndRequested || hEvent == nullptr) return false;
     if (g_waitHook) g_waitHook();
-    return !g_bEndRequested;
+    return !g_bEndRequested && *static_cast<bool*>(hEvent);
 }
 
 // Nothing can happen without a toolkit: the loop ends at once with the code of a quit asked

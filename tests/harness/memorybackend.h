@@ -29,7 +29,7 @@ CMemoryWnd* MemoryWndOf(CWnd& dialog);
 // Runs inside every modal dialog's loop, with the dialog; null for none.
 void MemorySetModalHook(std::function<void(CWnd& dialog)> hook);
 
-// Runs inside every AfxWaitServing once its work is done, as what arrives during a probe's wait;
+// Runs inside every AfxWaitServing, as what arrives during a probe's wait, the answer in already;
 // null for none. MemorySetEndRequested(true) there is a close of the main window meanwhile.
 void MemorySetWaitHook(std::function<void()> hook);
 void MemorySetEndRequested(bool bRequested);

@@ -9,6 +9,7 @@
 
 #include "base/inet.h"
 #include "harness/fakeplatform.h"
+#include "harness/memorybackend.h"
 #include "logic/keepalivedlg.h"
 
 namespace {
@@ -46,9 +47,9 @@ struct CTestProber {
 };
 
 TEST_CASE("an answer gives the round trip, with the program's request and sound") {
-    const Events withSound{"IcmpCreateFile", "PlaySound SonarSound", "IcmpSendEcho 10.1.2.3",
+    const Events withSound{"IcmpCreateFile", "PlaySound SonarSound", "IcmpSendEcho2 10.1.2.3",
                            "IcmpCloseHandle"};
-    const Events silent{"IcmpCreateFile", "IcmpSendEcho 10.1.2.3", "IcmpCloseHandle"};
+    const Events silent{"IcmpCreateFile", "IcmpSendEcho2 10.1.2.3", "IcmpCloseHandle"};
     struct CRow {
         const char* pszName;
         const char* pszAddress;
@@ -109,6 +110,62 @@ TEST_CASE("no answer is a failure") {
         CHECK(t.m_platform->m_events.back() == CString("IcmpCloseHandle"));
         CHECK(t.m_platform->m_boxes.empty());
     }
+}
+
+TEST_CASE("a library without the request that does not wait still probes, waiting in the call") {
+    // Bound in pairs: one without the other is of no use.
+    for (const char* pszMissing : {kIcmpSendEcho2Name, kIcmpParseRepliesName}) {
+        CAPTURE(pszMissing);
+        CTestProber t;
+        t.m_platform->m_missingEntries = {pszMissing};
+        t.m_icmp = t.m_platform->BoundIcmp();
+        CHECK(t.m_icmp.IsBound());
+        CHECK(!t.m_icmp.m_pfnIcmpSendEcho2);
+        CHECK(!t.m_icmp.m_pfnIcmpParseReplies);
+        t.m_dlg->m_bSound = FALSE;
+        t.m_platform->m_echoAnswers["10.1.2.3"] = {12};
+        // Nothing is served while it waits.
+        bool bWaitServed = false;
+        MemorySetWaitHook([&] { bWaitServed = true; });
+
+        CHECK(t.m_dlg->TryPing("10.1.2.3") == 12);
+        CHECK(t.m_dlg->TryPing("10.1.2.4") == -1);
+
+        MemorySetWaitHook(nullptr);
+        CHECK(!bWaitServed);
+        CHECK(t.m_platform->m_events == Events{"IcmpCreateFile", "IcmpSendEcho 10.1.2.3",
+                                               "IcmpCloseHandle", "IcmpCreateFile",
+                                               "IcmpSendEcho 10.1.2.4", "IcmpCloseHandle"});
+    }
+}
+
+TEST_CASE_FIXTURE(CTestProber, "the answer is counted once the wait is over, and only then") {
+    m_platform->m_echoAnswers["10.1.2.3"] = {12};
+    int nParsedDuringWait = -1;
+    MemorySetWaitHook([&] { nParsedDuringWait = m_platform->m_nRepliesParsed; });
+
+    CHECK(m_dlg->TryPing("10.1.2.3") == 12);
+
+    MemorySetWaitHook(nullptr);
+    CHECK(nParsedDuringWait == 0);
+    CHECK(m_platform->m_nRepliesParsed == 1);
+}
+
+TEST_CASE_FIXTURE(CTestProber, "an end during the wait gives the request up, closed, unreported") {
+    m_platform->m_echoAnswers["10.1.2.3"] = {12};
+    m_platform->m_bIcmpCloseFails = true;
+    MemorySetWaitHook([] { MemorySetEndRequested(true); });
+
+    CHECK(m_dlg->TryPing("10.1.2.3") == -1);
+    // Nothing more is sent once the program is to end.
+    CHECK(m_dlg->TryPing("10.1.2.3") == -1);
+
+    MemorySetWaitHook(nullptr);
+    MemorySetEndRequested(false);
+    CHECK(m_platform->EchoCount("10.1.2.3") == 1);
+    CHECK(m_platform->m_events.back() == CString("IcmpCloseHandle"));
+    CHECK(m_platform->m_nRepliesParsed == 0);
+    CHECK(m_platform->m_boxes.empty());
 }
 
 TEST_CASE_FIXTURE(CTestProber, "a handle that failed to open: nothing sent, nothing closed") {
