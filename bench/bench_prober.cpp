@@ -2,6 +2,8 @@
 // against a bare echo exchange on one socket kept open, and prints the medians; for each socket
 // kind this namespace lets it switch to. Run it in the private network namespace:
 //   scripts/in-netns.sh build/release/bench/bench_prober [rounds]
+// or, for counting system calls: bench_prober --probes N (nothing but N probes). bench/prober.sh
+// runs it for two builds in one go.
 
 #include <arpa/inet.h>
 #include <net/if.h>
@@ -44,13 +46,15 @@ double Percentile(std::vector<double> v, double p) {
 
 // An echo with nothing around it: one socket kept open, a request sent, the first reply with
 // its sequence taken, nothing else checked. Classic: wait with poll, then read. Lean: read at
-// once and wait only when nothing is queued yet, the least an echo can cost.
+// once and wait only when nothing is queued yet, the least an echo can cost. Per probe: the
+// lean exchange on a socket opened and closed for each echo, as every probe does.
 class CBareEcho {
 public:
-    CBareEcho(bool bRaw, bool bLean)
+    CBareEcho(bool bRaw, bool bLean, bool bPerProbe = false)
         : m_bRaw(bRaw),
           m_bLean(bLean),
-          m_nFd(socket(AF_INET, bRaw ? SOCK_RAW : SOCK_DGRAM, IPPROTO_ICMP)),
+          m_bPerProbe(bPerProbe),
+          m_nFd(bPerProbe ? -1 : Open()),
           m_buffer(65536) {
         m_to.sin_family = AF_INET;
         m_to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -64,24 +68,35 @@ public:
     // A raw socket gets every ICMP packet of the namespace: what the others sent meanwhile is
     // dropped before timing, or it would fill the queue and push our reply out.
     void Drain() {
-        while (recv(m_nFd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT) >= 0) {
+        while (m_nFd >= 0 && recv(m_nFd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT) >= 0) {
         }
     }
 
     bool Exchange() {
+        if (!m_bPerProbe) return Exchange(m_nFd);
+        const int fd = Open();
+        const bool bDone = fd >= 0 && Exchange(fd);
+        if (fd >= 0) close(fd);
+        return bDone;
+    }
+
+private:
+    int Open() const { return socket(AF_INET, m_bRaw ? SOCK_RAW : SOCK_DGRAM, IPPROTO_ICMP); }
+
+    bool Exchange(int fd) {
         CEchoRequest request;
         request.m_wIdent = m_wIdent;
         request.m_wSequence = ++m_wSequence;
         request.m_pData = reinterpret_cast<const BYTE*>(kPayload);
         request.m_wSize = sizeof kPayload;
         const std::vector<BYTE> packet = BuildEchoRequest(request);
-        if (sendto(m_nFd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&m_to),
+        if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&m_to),
                    sizeof m_to) < 0)
             return false;
         for (bool bWait = !m_bLean;; bWait = true) {
-            pollfd pfd{m_nFd, POLLIN, 0};
+            pollfd pfd{fd, POLLIN, 0};
             if (bWait && poll(&pfd, 1, 1000) <= 0) return false;
-            const ssize_t size = recv(m_nFd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT);
+            const ssize_t size = recv(fd, m_buffer.data(), m_buffer.size(), MSG_DONTWAIT);
             if (size < 0 && errno == EAGAIN && !bWait) continue;
             if (size < 0) return false;
             const std::size_t offset =
@@ -95,9 +110,9 @@ public:
         }
     }
 
-private:
     bool m_bRaw;
     bool m_bLean;
+    bool m_bPerProbe;
     int m_nFd;
     WORD m_wIdent = static_cast<WORD>(getpid() + (m_bLean ? 1 : 2));
     WORD m_wSequence = 0;
@@ -117,11 +132,15 @@ bool UseSocketKind(bool bRaw) {
 bool Measure(bool bRaw, CKeepAliveDlg& dlg, int rounds) {
     CBareEcho classic(bRaw, false);
     CBareEcho lean(bRaw, true);
+    CBareEcho perProbe(bRaw, true, true);
     std::vector<double> tryPing;
     std::vector<double> classicTimes;
     std::vector<double> leanTimes;
+    std::vector<double> perProbeTimes;
     for (int i = 0; i < kWarmUp; ++i) {
-        if (dlg.TryPing("127.0.0.1") < 0 || !classic.Exchange() || !lean.Exchange()) return false;
+        if (dlg.TryPing("127.0.0.1") < 0 || !classic.Exchange() || !lean.Exchange() ||
+            !perProbe.Exchange())
+            return false;
     }
     auto time = [&](auto&& echo, std::vector<double>& times) {
         classic.Drain();
@@ -137,7 +156,8 @@ bool Measure(bool bRaw, CKeepAliveDlg& dlg, int rounds) {
     for (int round = 0; round < rounds; ++round) {
         if (!time([&] { return dlg.TryPing("127.0.0.1") >= 0; }, tryPing) ||
             !time([&] { return classic.Exchange(); }, classicTimes) ||
-            !time([&] { return lean.Exchange(); }, leanTimes))
+            !time([&] { return lean.Exchange(); }, leanTimes) ||
+            !time([&] { return perProbe.Exchange(); }, perProbeTimes))
             return false;
     }
     const double tryPingMedian = Percentile(tryPing, 0.5);
@@ -152,6 +172,7 @@ bool Measure(bool bRaw, CKeepAliveDlg& dlg, int rounds) {
     };
     report("bare exchange: send, poll, receive", classicTimes);
     report("lean exchange: send, receive", leanTimes);
+    report("lean, own socket: open ... close", perProbeTimes);
     const double ratio = tryPingMedian / Percentile(classicTimes, 0.5);
     std::printf("  goal, TryPing at most 2x the bare exchange: %s\n",
                 ratio <= 2.0 ? "met" : "NOT met");
@@ -167,7 +188,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+    // --probes N: nothing but N probes, for counting what they cost (strace -c).
+    const bool bProbesOnly = argc > 2 && std::strcmp(argv[1], "--probes") == 0;
+    const char* pszCount = bProbesOnly ? argv[2] : argc > 1 ? argv[1] : "20";
+    const int rounds = std::max(1, std::atoi(pszCount));
 
     CQtPlatform platform;
     CIcmpLibrary icmp;
@@ -176,6 +200,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     CKeepAliveDlg dlg(platform, icmp);
+    if (bProbesOnly) {
+        for (int i = 0; i < rounds; ++i) {
+            if (dlg.TryPing("127.0.0.1") < 0) return 1;
+        }
+        return 0;
+    }
 
     // The namespace's setting, put back at the end.
     std::string strRange;

@@ -3,12 +3,16 @@
 // rules that make a server silent there. Header-only: shared by the end-to-end tests and the
 // bus benchmark.
 
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/time.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QVector>
+#include <ctime>
 
 #include "packet.h"
 
@@ -39,8 +43,7 @@ public:
             if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
             const std::optional<CEchoRequest> request = ReceiveEchoRequest(m_fd);
             if (request)
-                m_seen.push_back(
-                    {QString::fromStdString(request->strDestination), m_clock.elapsed() / 1000.0});
+                m_seen.push_back({QString::fromStdString(request->strDestination), SentAt()});
         }
     }
 
@@ -61,6 +64,20 @@ public:
     }
 
 private:
+    // When the packet just read went through lo: by the kernel's stamp, as a test busy with
+    // something else reads what was queued meanwhile late.
+    double SentAt() const {
+        const double now = m_clock.elapsed() / 1000.0;
+        timeval stamp{};
+        timespec realNow{};
+        if (::ioctl(m_fd, SIOCGSTAMP, &stamp) != 0 ||
+            ::clock_gettime(CLOCK_REALTIME, &realNow) != 0)
+            return now;
+        const double age = static_cast<double>(realNow.tv_sec - stamp.tv_sec) +
+                           (realNow.tv_nsec / 1000 - stamp.tv_usec) / 1e6;
+        return age >= 0 && age < now ? now - age : now;
+    }
+
     int m_fd = -1;
     QElapsedTimer m_clock;
     QVector<CSeen> m_seen;
