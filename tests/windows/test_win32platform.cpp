@@ -347,10 +347,9 @@ TEST_CASE("the request that does not wait: 127.0.0.1 answers through the event")
         const unsigned char* pData = echo.Data(strLayout);
         REQUIRE_MESSAGE(pData != nullptr, "the record's data pointer is outside the buffer");
         CHECK(std::memcmp(pData, echo.payload, sizeof(echo.payload)) == 0);
-        if (round == 0)
-            MESSAGE("the answer's record: the "
-                    << strLayout << " layout; "
-                    << (echo.Pending() ? "under way after the call" : "answered in the call"));
+        const CString strWhen =
+            echo.Pending() ? "under way after the call" : "answered in the call";
+        if (round == 0) MESSAGE("the answer's record: the " << strLayout << " layout; " << strWhen);
     }
     platform.FreeLibrary(icmp.m_hIcmpLib);
 }
