@@ -4,11 +4,7 @@
 
 #include "framework/windows/win32loop.h"
 
-#include <process.h>
-
-#include <new>
 #include <set>
-#include <utility>
 #include <vector>
 
 #include "framework/backend.h"
@@ -21,7 +17,6 @@ std::set<HWND> g_dialogs;
 HWND g_hMainWnd = nullptr;  // while the main loop runs
 bool g_bEndRequested = false;
 bool g_bSessionEnded = false;
-void (*g_pfnEndInterrupt)() = nullptr;
 
 // The wait under way, on the user-interface thread, and what reached the handlers meanwhile.
 bool g_bServing = false;
@@ -29,7 +24,6 @@ std::vector<MSG> g_held;
 // Whatever comes, a wait holds no more than this; the rest of a flood is dropped.
 constexpr std::size_t kMaxHeld = 512;
 unsigned long g_nWakeups = 0;
-volatile LONG g_nRunningWaits = 0;
 
 // What wakes a wait: messages sent to this thread (the session's, other programs'), painting,
 // and posted messages, among them a close request. Input and timer ticks are not in it: they
@@ -37,36 +31,6 @@ volatile LONG g_nRunningWaits = 0;
 constexpr DWORD kServedWakeMask = QS_SENDMESSAGE | QS_PAINT | QS_POSTMESSAGE;
 // A window that never validates itself would keep the painting loop going.
 constexpr int kMaxPaintsPerWakeup = 64;
-
-// Shared by the thread that waits and the worker; whichever lets go last frees it, so a worker
-// left behind by an end request still finds its work.
-struct CWaitWork {
-    std::function<void()> work;
-    HANDLE hDone = nullptr;
-    volatile LONG nRefs = 2;
-};
-
-void Release(CWaitWork* pWait) {
-    if (::InterlockedDecrement(&pWait->nRefs) != 0) return;
-    ::CloseHandle(pWait->hDone);
-    delete pWait;
-}
-
-unsigned __stdcall RunWaitWork(void* pParam) {
-    auto* pWait = static_cast<CWaitWork*>(pParam);
-    pWait->work();
-    ::SetEvent(pWait->hDone);
-    // From here on nothing of the work's code runs any more.
-    ::InterlockedDecrement(&g_nRunningWaits);
-    Release(pWait);
-    return 0;
-}
-
-void RequestEnd() {
-    if (g_bEndRequested) return;
-    g_bEndRequested = true;
-    if (g_pfnEndInterrupt != nullptr) g_pfnEndInterrupt();
-}
 
 // One wake-up: the sent messages are handled inside PeekMessage itself, whatever it looks for;
 // painting is done; a close request is taken out of the queue and held. All else stays queued.
@@ -82,34 +46,31 @@ void ServeQueue() {
         Win32HoldDuringWait(msg.hwnd, msg.message, msg.wParam, msg.lParam);
 }
 
-// Serves the system until the work is done (true) or an end is requested (false); what was held
-// meanwhile is posted again, in the order it came.
-bool ServeUntilDone(HANDLE hDone) {
-    g_bServing = true;
-    bool bDone = false;
+// Serves the system until the event is signalled (true) or an end is requested (false).
+bool ServeUntilSignalled(HANDLE hEvent) {
     while (!g_bEndRequested) {
         const DWORD dwWoken =
-            ::MsgWaitForMultipleObjects(1, &hDone, FALSE, INFINITE, kServedWakeMask);
-        if (dwWoken == WAIT_OBJECT_0) {
-            bDone = true;
-            break;
-        }
-        if (dwWoken != WAIT_OBJECT_0 + 1) {
-            // The queue cannot be waited on: the work still ends, unserved as before.
-            bDone = ::WaitForSingleObject(hDone, INFINITE) == WAIT_OBJECT_0;
-            break;
-        }
+            ::MsgWaitForMultipleObjects(1, &hEvent, FALSE, INFINITE, kServedWakeMask);
+        if (dwWoken == WAIT_OBJECT_0) return true;
+        // The queue cannot be waited on: the system still signals the event in its own time
+        // (an echo request's timeout), unserved meanwhile as a busy program would be.
+        if (dwWoken != WAIT_OBJECT_0 + 1)
+            return ::WaitForSingleObject(hEvent, INFINITE) == WAIT_OBJECT_0 && !g_bEndRequested;
         ++g_nWakeups;
         ServeQueue();
     }
-    g_bServing = false;
+    return false;
+}
+
+// What was held during the wait, posted again in the order it came; after an end request only
+// the close, which ends the program.
+void PostHeld() {
     std::vector<MSG> held;
     held.swap(g_held);
     for (const MSG& msg : held) {
         if (!g_bEndRequested || msg.message == WM_CLOSE)
             ::PostMessageA(msg.hwnd, msg.message, msg.wParam, msg.lParam);
     }
-    return bDone;
 }
 
 }  // namespace
@@ -140,7 +101,7 @@ bool Win32PumpMessage() {
 bool Win32HoldDuringWait(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (g_bEndRequested && message != WM_CLOSE) return true;
     if (!g_bServing) return false;
-    if (message == WM_CLOSE && hWnd != nullptr && hWnd == g_hMainWnd) RequestEnd();
+    if (message == WM_CLOSE && hWnd != nullptr && hWnd == g_hMainWnd) g_bEndRequested = true;
     for (const MSG& held : g_held) {
         if (held.hwnd == hWnd && held.message == message && held.wParam == wParam &&
             held.lParam == lParam)
@@ -157,7 +118,7 @@ bool Win32HoldDuringWait(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 void Win32EndSession() {
-    RequestEnd();
+    g_bEndRequested = true;
     // Every window of ours is told; the main one is closed once. During start-up there is none
     // yet: start-up gives up once its box is closed.
     if (g_bSessionEnded || g_hMainWnd == nullptr || !::IsWindow(g_hMainWnd)) return;
@@ -165,8 +126,6 @@ void Win32EndSession() {
     if (!Win32HoldDuringWait(g_hMainWnd, WM_CLOSE, 0, 0))
         ::SendMessageA(g_hMainWnd, WM_CLOSE, 0, 0);
 }
-
-LONG Win32RunningWaits() { return ::InterlockedCompareExchange(&g_nRunningWaits, 0, 0); }
 
 unsigned long Win32WaitWakeups() { return g_nWakeups; }
 
@@ -176,34 +135,33 @@ void AfxPostQuitMessage(int nExitCode) { ::PostQuitMessage(nExitCode); }
 void AfxBeginEndWatch() {}
 void AfxEndEndWatch() {}
 bool AfxEndRequested() { return g_bEndRequested; }
-void AfxSetEndInterrupt(void (*pfnInterrupt)()) { g_pfnEndInterrupt = pfnInterrupt; }
 
-bool AfxWaitServing(std::function<void()> work) {
-    if (g_bEndRequested) return false;
-    auto* pWait = new (std::nothrow) CWaitWork;
-    HANDLE hDone = pWait != nullptr ? ::CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
-    uintptr_t hThread = 0;
-    if (hDone != nullptr) {
-        pWait->work = std::move(work);
-        pWait->hDone = hDone;
-        ::InterlockedIncrement(&g_nRunningWaits);
-        hThread = ::_beginthreadex(nullptr, 0, &RunWaitWork, pWait, 0, nullptr);
-        if (hThread == 0) {
-            ::InterlockedDecrement(&g_nRunningWaits);
-            work = std::move(pWait->work);
-        }
-    }
-    if (hThread == 0) {
-        // No thread to be had: the work runs here, unserved, rather than not at all.
-        if (hDone != nullptr) ::CloseHandle(hDone);
-        delete pWait;
-        work();
-        return true;
-    }
-    ::CloseHandle(reinterpret_cast<HANDLE>(hThread));
-    const bool bDone = ServeUntilDone(hDone);
-    Release(pWait);
-    return bDone && !g_bEndRequested;
+HANDLE AfxCreateEvent() { return ::CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+
+void AfxCloseEvent(HANDLE hEvent) {
+    if (hEvent != nullptr) ::CloseHandle(hEvent);
+}
+
+void AfxSetEvent(HANDLE hEvent) {
+    if (hEvent != nullptr) ::SetEvent(hEvent);
+}
+
+bool AfxWaitEvent(HANDLE hEvent, DWORD dwTimeoutMs) {
+    return hEvent != nullptr && ::WaitForSingleObject(hEvent, dwTimeoutMs) == WAIT_OBJECT_0;
+}
+
+bool AfxWaitServing(HANDLE hEvent) {
+    if (g_bEndRequested || hEvent == nullptr) return false;
+    // Answered before anything needed waiting for: nothing served, nothing held.
+    if (::WaitForSingleObject(hEvent, 0) == WAIT_OBJECT_0) return true;
+    // Nothing of the program's runs during a wait, so a wait inside another is only the
+    // system's doing: the outer one keeps what was held and posts it.
+    if (g_bServing) return ServeUntilSignalled(hEvent);
+    g_bServing = true;
+    const bool bSignalled = ServeUntilSignalled(hEvent);
+    g_bServing = false;
+    PostHeld();
+    return bSignalled;
 }
 
 int AfxRunMessageLoop(CWnd& mainWnd) {

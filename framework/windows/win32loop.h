@@ -27,10 +27,6 @@ bool Win32HoldDuringWait(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 // were closed, at once or, during a wait, once the handler that waits has returned.
 void Win32EndSession();
 
-// Waits whose work is still running, left behind by an end request among them: the code they
-// run must stay loaded.
-LONG Win32RunningWaits();
-
 // How often waits woke up to serve the system so far, to show that held input does not keep
 // them busy.
 unsigned long Win32WaitWakeups();

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/inet.h"
-#include "framework/windows/win32loop.h"
 #include "framework/windows/win32syslib.h"
 #include "platform/windows/win32path.h"
 
@@ -56,10 +55,12 @@ void* CWin32Platform::GetProcAddress(HMODULE module, const char* name) {
 }
 
 void CWin32Platform::FreeLibrary(HMODULE module) {
-    // An echo request left waiting by an end request still runs the library's code; the process
-    // is ending, and the system takes the module back with it.
-    if (module != nullptr && Win32RunningWaits() == 0) ::FreeLibrary(module);
+    // An echo request an end request left under way runs none of the library's code: the
+    // system completes it into the buffer and signals the event.
+    if (module != nullptr) ::FreeLibrary(module);
 }
+
+DWORD CWin32Platform::GetLastError() const { return ::GetLastError(); }
 
 bool CWin32Platform::BindWinsock() {
     if (m_hWinsock != nullptr) return true;

@@ -45,6 +45,7 @@ public:
     HMODULE LoadLibrary(const char* name) override;
     void* GetProcAddress(HMODULE module, const char* name) override;
     void FreeLibrary(HMODULE module) override;
+    DWORD GetLastError() const override;
     BOOL SocketInit() override;
     std::optional<std::uint32_t> GetHostByName(const CString& name) override;
     // The ASCII name a lookup of name asks the resolver for (base/inet.h), or nothing.

@@ -5,16 +5,17 @@
 #include <doctest/doctest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "base/icmplib.h"
-#include "logic/keepalivedlg.h"
 #include "harness/lookupcases.h"
+#include "harness/testskip.h"
+#include "logic/keepalivedlg.h"
 #include "platform/windows/win32path.h"
 #include "platform/windows/win32platform.h"
 #include "res/resource.h"
-#include "harness/testskip.h"
 
 // After the sockets header, which the program's headers bring in first.
 // clang-format off
@@ -75,6 +76,75 @@ bool ResolverOnLoopback() {
     return GetEnvironmentVariableA("QV_RESOLVER_ON_LOOPBACK", value, sizeof(value)) == 1 &&
            value[0] == '1';
 }
+
+// The server the wrapper script (wine_echo.sh) made silent on loopback: its echo requests are
+// dropped on arrival. Empty when the case runs without it.
+CString SilentServer() {
+    char value[32] = {};
+    const DWORD n = GetEnvironmentVariableA("QV_SILENT_SERVER", value, sizeof(value));
+    return n > 0 && n < sizeof(value) ? CString(value) : CString();
+}
+
+// The request that does not wait, as the probe sends it: its buffers, its event, and what the
+// call returned.
+struct CAsyncEcho {
+    char payload[35] = "Harrowbecks Software, Incorporated";
+    IP_OPTION_INFORMATION options{};
+    alignas(8) unsigned char reply[280];
+    HANDLE hEvent = nullptr;
+    DWORD dwSent = 0;
+    DWORD dwError = 0;
+
+    CAsyncEcho() {
+        options.Ttl = 254;
+        std::memset(reply, 0xCC, sizeof(reply));
+        hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~CAsyncEcho() { CloseHandle(hEvent); }
+    CAsyncEcho(const CAsyncEcho&) = delete;
+    CAsyncEcho& operator=(const CAsyncEcho&) = delete;
+
+    void Send(CWin32Platform& platform, const CIcmpLibrary& icmp, HANDLE hIcmp, IPAddr to,
+              DWORD dwTimeoutMs) {
+        dwSent =
+            icmp.m_pfnIcmpSendEcho2(hIcmp, hEvent, nullptr, nullptr, to, payload, sizeof(payload),
+                                    &options, reply, sizeof(reply), dwTimeoutMs);
+        dwError = platform.GetLastError();
+    }
+    // Under way, as the probe tells it: 0 with ERROR_IO_PENDING, or that value itself.
+    bool Pending() const {
+        return (dwSent == 0 && dwError == ERROR_IO_PENDING) || dwSent == ERROR_IO_PENDING;
+    }
+    DWORD Field(std::size_t offset) const {
+        DWORD value = 0;
+        std::memcpy(&value, reply + offset, sizeof(value));
+        return value;
+    }
+    IPAddr Address() const { return Field(0); }
+    DWORD Status() const { return Field(4); }
+    WORD DataSize() const { return static_cast<WORD>(Field(12) & 0xFFFF); }
+    // Where the record says the echoed data is: on a 64-bit system the request that does not
+    // wait may write the 32-bit record, whose data pointer is 4 bytes; each reading is taken
+    // only when it points into the buffer.
+    const unsigned char* Data(CString& strLayout) const {
+        std::uintptr_t pointer = 0;
+        std::memcpy(&pointer, reply + 16, sizeof(pointer));
+        strLayout = sizeof(pointer) == 4 ? "32-bit" : "64-bit";
+        if (!InBuffer(pointer)) {
+            std::uint32_t pointer32 = 0;
+            std::memcpy(&pointer32, reply + 16, sizeof(pointer32));
+            pointer = pointer32;
+            strLayout = "32-bit";
+        }
+        return InBuffer(pointer) ? reinterpret_cast<const unsigned char*>(pointer) : nullptr;
+    }
+
+private:
+    bool InBuffer(std::uintptr_t pointer) const {
+        const auto begin = reinterpret_cast<std::uintptr_t>(reply);
+        return pointer >= begin + 16 && pointer + sizeof(payload) <= begin + sizeof(reply);
+    }
+};
 
 // Written and read behind the platform's back, sharing everything.
 void WriteAll(const CString& path, const CString& text) {
@@ -236,6 +306,107 @@ TEST_CASE("an echo to 127.0.0.1 through the bound entry points comes back") {
     CHECK(echo->Address == destination);
     REQUIRE(echo->DataSize == sizeof(payload));
     CHECK(std::memcmp(echo->Data, payload, sizeof(payload)) == 0);
+    platform.FreeLibrary(icmp.m_hIcmpLib);
+}
+
+TEST_CASE("the request that does not wait: 127.0.0.1 answers through the event") {
+    if (!OnlyLoopback()) {
+        SKIP_CASE(kNotIsolated);
+        return;
+    }
+    CWin32Platform platform;
+    CIcmpLibrary icmp;
+    REQUIRE(icmp.Bind(platform) == nullptr);
+    // The system's ICMP.DLL has both, so the program never waits in the call here.
+    REQUIRE_FALSE(!icmp.m_pfnIcmpSendEcho2);
+    REQUIRE_FALSE(!icmp.m_pfnIcmpParseReplies);
+    const IPAddr destination = htonl(INADDR_LOOPBACK);
+    // Twice on one handle, each with an event of its own, as consecutive probes would.
+    for (int round = 0; round < 2; ++round) {
+        CAPTURE(round);
+        const HANDLE hIcmp = icmp.m_pfnIcmpCreateFile();
+        REQUIRE(hIcmp != INVALID_HANDLE_VALUE);
+        CAsyncEcho echo;
+        REQUIRE(echo.hEvent != nullptr);
+        echo.Send(platform, icmp, hIcmp, destination, 5000);
+        DWORD dwReplies = echo.dwSent;
+        if (echo.Pending()) {
+            // The answer is in the buffer once the event is signalled, and counted then.
+            REQUIRE(WaitForSingleObject(echo.hEvent, 6000) == WAIT_OBJECT_0);
+            dwReplies = icmp.m_pfnIcmpParseReplies(echo.reply, sizeof(echo.reply));
+        } else {
+            MESSAGE("answered in the call: " << echo.dwSent << ", error " << echo.dwError);
+        }
+        CHECK(icmp.m_pfnIcmpCloseHandle(hIcmp));
+        REQUIRE_MESSAGE(dwReplies == 1,
+                        "IcmpSendEcho2 gave " << echo.dwSent << ", error " << echo.dwError);
+        CHECK(echo.Status() == 0);
+        CHECK(echo.Address() == destination);
+        REQUIRE(echo.DataSize() == sizeof(echo.payload));
+        CString strLayout;
+        const unsigned char* pData = echo.Data(strLayout);
+        REQUIRE_MESSAGE(pData != nullptr, "the record's data pointer is outside the buffer");
+        CHECK(std::memcmp(pData, echo.payload, sizeof(echo.payload)) == 0);
+        const CString strWhen =
+            echo.Pending() ? "under way after the call" : "answered in the call";
+        if (round == 0) MESSAGE("the answer's record: the " << strLayout << " layout; " << strWhen);
+    }
+    platform.FreeLibrary(icmp.m_hIcmpLib);
+}
+
+// Needs a server whose echo requests are dropped: run by wine_echo.sh, which makes one.
+TEST_CASE("the request that does not wait, to a silent server: no answer, in time or on close") {
+    const CString strSilent = SilentServer();
+    if (!OnlyLoopback()) {
+        SKIP_CASE(kNotIsolated);
+        return;
+    }
+    if (strSilent.empty()) {
+        SKIP_CASE("no silent server (QV_SILENT_SERVER): run it through tests/windows/wine_echo.sh");
+        return;
+    }
+    CWin32Platform platform;
+    CIcmpLibrary icmp;
+    REQUIRE(icmp.Bind(platform) == nullptr);
+    REQUIRE_FALSE(!icmp.m_pfnIcmpSendEcho2);
+    const IPAddr destination = inet_addr(strSilent.c_str());
+    REQUIRE((ntohl(destination) >> 24) == 127);
+
+    SUBCASE("no answer within the timeout: the event comes with none, timed out") {
+        const HANDLE hIcmp = icmp.m_pfnIcmpCreateFile();
+        REQUIRE(hIcmp != INVALID_HANDLE_VALUE);
+        CAsyncEcho echo;
+        echo.Send(platform, icmp, hIcmp, destination, 1000);
+        REQUIRE_MESSAGE(echo.Pending(),
+                        "IcmpSendEcho2 gave " << echo.dwSent << ", error " << echo.dwError);
+        // Not before the timeout: the program's wait would end early and count nothing.
+        CHECK(WaitForSingleObject(echo.hEvent, 500) == WAIT_TIMEOUT);
+        REQUIRE(WaitForSingleObject(echo.hEvent, 5000) == WAIT_OBJECT_0);
+        CHECK(icmp.m_pfnIcmpParseReplies(echo.reply, sizeof(echo.reply)) == 0);
+        CHECK(platform.GetLastError() == IP_REQ_TIMED_OUT);
+        CHECK(echo.Status() == IP_REQ_TIMED_OUT);
+        CHECK(icmp.m_pfnIcmpCloseHandle(hIcmp));
+    }
+
+    SUBCASE("the handle closed while the request waits: the system lets go of the buffer") {
+        const HANDLE hIcmp = icmp.m_pfnIcmpCreateFile();
+        REQUIRE(hIcmp != INVALID_HANDLE_VALUE);
+        CAsyncEcho echo;
+        echo.Send(platform, icmp, hIcmp, destination, 5000);
+        REQUIRE_MESSAGE(echo.Pending(),
+                        "IcmpSendEcho2 gave " << echo.dwSent << ", error " << echo.dwError);
+        Sleep(200);
+        REQUIRE(WaitForSingleObject(echo.hEvent, 0) == WAIT_TIMEOUT);
+        const DWORD dwClosed = GetTickCount();
+        CHECK(icmp.m_pfnIcmpCloseHandle(hIcmp));
+        // The event says the buffer is free again; an ending program waits this long for it
+        // (kCancelWaitMs in logic/probe.cpp) and leaves the buffer behind otherwise.
+        const bool bSignalled = WaitForSingleObject(echo.hEvent, 6000) == WAIT_OBJECT_0;
+        const DWORD dwAfterMs = GetTickCount() - dwClosed;
+        MESSAGE("the event came " << dwAfterMs << " ms after the handle was closed");
+        REQUIRE(bSignalled);
+        CHECK(icmp.m_pfnIcmpParseReplies(echo.reply, sizeof(echo.reply)) == 0);
+    }
     platform.FreeLibrary(icmp.m_hIcmpLib);
 }
 

@@ -1,7 +1,8 @@
-// A probe's wait on the real Win32 backend, under Wine: the work runs on a thread of its own
-// while the dialog's thread answers the system, and what the program's handlers would get
+// A probe's wait on the real Win32 backend, under Wine: the dialog's thread waits for the
+// request's event while it answers the system, and what the program's handlers would get
 // meanwhile reaches them only after the handler that waits has returned. Another thread of this
-// process stands in for the other programs and the session: to the window it is the same.
+// process stands in for the other programs, the session, and the system that signals the event
+// once the answer is in: to the window it is the same.
 //
 // An end request lasts for the rest of the process, so each case that makes one runs as a
 // CTest test of its own (doctest's --test-case).
@@ -35,11 +36,18 @@ struct CHandled {
 class CWaitDlg : public CDialog {
 public:
     explicit CWaitDlg(CPlatform& platform) : CDialog(KeepAliveDialogTemplate(), platform) {}
+    ~CWaitDlg() override {
+        for (HANDLE hEvent : m_events) AfxCloseEvent(hEvent);
+    }
 
-    std::function<void()> m_work;
-    // What the handler that waits saw: each wait's result, and the time its first one took.
+    // Each wait's event, made as a probe makes it for its request, unsignalled; the first is
+    // handed to the stand-in for the system once the wait is about to start.
+    std::vector<HANDLE> m_events;
+    HANDLE volatile m_hFirstEvent = nullptr;
+    HANDLE m_hStarted = nullptr;
+    // What the handler that waits saw: each wait's result and the time it took.
     std::vector<bool> m_results;
-    DWORD m_dwWaitMs = 0;
+    std::vector<DWORD> m_waitMs;
     int m_nWaits = 1;
     bool m_bEndRequestedAfter = false;
     std::vector<CHandled> m_handled;
@@ -57,10 +65,16 @@ protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == kStartWait) {
             m_bWaiting = true;
-            const DWORD dwStart = ::GetTickCount();
             for (int n = 0; n < m_nWaits; ++n) {
-                m_results.push_back(AfxWaitServing(m_work));
-                if (n == 0) m_dwWaitMs = ::GetTickCount() - dwStart;
+                const HANDLE hEvent = AfxCreateEvent();
+                m_events.push_back(hEvent);
+                if (n == 0) {
+                    m_hFirstEvent = hEvent;
+                    if (m_hStarted != nullptr) ::SetEvent(m_hStarted);
+                }
+                const DWORD dwStart = ::GetTickCount();
+                m_results.push_back(AfxWaitServing(hEvent));
+                m_waitMs.push_back(::GetTickCount() - dwStart);
             }
             m_bEndRequestedAfter = AfxEndRequested();
             m_bWaiting = false;
@@ -154,13 +168,7 @@ TEST_CASE(
     dlg.ShowWindow(SW_SHOW);
     HWND hDlg = Win32HwndOf(&dlg);
     CEvent started;
-    CEvent release;
-    DWORD dwWorkThread = 0;
-    dlg.m_work = [&] {
-        dwWorkThread = ::GetCurrentThreadId();
-        started.Set();
-        release.Wait(10000);
-    };
+    dlg.m_hStarted = started.Get();
 
     long nNullMs = -1;
     long nQueryMs = -1;
@@ -168,8 +176,10 @@ TEST_CASE(
     bool bPainted = false;
     bool bSentClickReturned = false;
     unsigned long nWakeupsHeld = 0;
+    DWORD dwSignalledAfterMs = 0;
     CHelper helper([&] {
         if (!started.Wait(5000)) return;
+        const DWORD dwStart = ::GetTickCount();
         DWORD_PTR dwResult = 0;
         nNullMs = AnswerMs(hDlg, WM_NULL, 0, dwResult);
         nQueryMs = AnswerMs(hDlg, WM_QUERYENDSESSION, 0, dwQuery);
@@ -189,7 +199,9 @@ TEST_CASE(
         const unsigned long nBefore = Win32WaitWakeups();
         ::Sleep(300);
         nWakeupsHeld = Win32WaitWakeups() - nBefore;
-        release.Set();
+        // The answer is in: the system signals the request's event.
+        dwSignalledAfterMs = ::GetTickCount() - dwStart;
+        AfxSetEvent(dlg.m_hFirstEvent);
         ::Sleep(100);
         ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
     });
@@ -202,8 +214,10 @@ TEST_CASE(
     REQUIRE(dlg.m_results.size() == 1);
     CHECK(dlg.m_results[0]);
     CHECK_FALSE(AfxEndRequested());
-    CHECK(dwWorkThread != 0);
-    CHECK(dwWorkThread != ::GetCurrentThreadId());
+    // It waited for the event, and no longer: everything above was served meanwhile.
+    CHECK(dwSignalledAfterMs >= 300);
+    CHECK(dlg.m_waitMs[0] + 50 >= dwSignalledAfterMs);
+    CHECK(dlg.m_waitMs[0] < dwSignalledAfterMs + 1000);
     CHECK(nNullMs >= 0);
     CHECK(nNullMs < 100);
     CHECK(nQueryMs >= 0);
@@ -232,8 +246,36 @@ TEST_CASE(
     CHECK_FALSE(dlg.Handled(WM_TIMER).empty());
 }
 
-TEST_CASE("a close request ends the wait at once; the work left behind keeps its library") {
-    // Loaded only here, so that whether it stays loaded tells what FreeLibrary did.
+TEST_CASE("an event signalled already ends the wait at once, with nothing served or held") {
+    CWin32Platform platform;
+    CWaitDlg dlg(platform);
+    REQUIRE(dlg.Create());
+    HWND hDlg = Win32HwndOf(&dlg);
+    // The usual case on a near host: the answer is in before the wait begins.
+    const HANDLE hEvent = AfxCreateEvent();
+    REQUIRE(hEvent != nullptr);
+    AfxSetEvent(hEvent);
+    ::PostMessageA(hDlg, kTrayMessage, 128, WM_LBUTTONDOWN);
+    ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
+    const unsigned long nBefore = Win32WaitWakeups();
+    CHECK(AfxWaitServing(hEvent));
+    CHECK(AfxWaitServing(hEvent));
+    CHECK(Win32WaitWakeups() == nBefore);
+    CHECK(AfxWaitEvent(hEvent, 0));
+    AfxCloseEvent(hEvent);
+    // Nor is the close taken for an end: it reaches the dialog in the main loop, in order.
+    CHECK(RunMainLoop(dlg) == 0);
+    CHECK_FALSE(AfxEndRequested());
+    REQUIRE(dlg.m_handled.size() == 2);
+    CHECK(dlg.m_handled[0].message == kTrayMessage);
+    CHECK(dlg.m_handled[1].message == WM_CLOSE);
+    // Without an event there is nothing to wait for.
+    CHECK_FALSE(AfxWaitServing(nullptr));
+    CHECK_FALSE(AfxWaitEvent(nullptr, 0));
+}
+
+TEST_CASE("a close request ends the wait at once; the event is not waited for after it") {
+    // Loaded only here, so that whether it goes tells what FreeLibrary did.
     REQUIRE(::GetModuleHandleA("icmp.dll") == nullptr);
     CWin32Platform platform;
     HMODULE hIcmp = platform.LoadLibrary("icmp.dll");
@@ -243,15 +285,11 @@ TEST_CASE("a close request ends the wait at once; the work left behind keeps its
     REQUIRE(dlg.Create());
     HWND hDlg = Win32HwndOf(&dlg);
     CEvent started;
-    CEvent release;
-    volatile int nRuns = 0;
+    dlg.m_hStarted = started.Get();
     dlg.m_nWaits = 2;
-    dlg.m_work = [&] {
-        if (++nRuns == 1) started.Set();
-        release.Wait(10000);
-    };
     // As taskkill does it: posted to the hidden main window while the request waits, after
-    // right clicks on the icon, posted by one tray and sent by another.
+    // right clicks on the icon, posted by one tray and sent by another. The system never
+    // signals the event meanwhile.
     CHelper helper([&] {
         if (!started.Wait(5000)) return;
         for (int n = 0; n < 3; ++n) {
@@ -261,25 +299,19 @@ TEST_CASE("a close request ends the wait at once; the work left behind keeps its
         ::PostMessageA(hDlg, WM_CLOSE, 0, 0);
     });
     REQUIRE(helper.Started());
+    const DWORD dwStart = ::GetTickCount();
     ::PostMessageA(hDlg, kStartWait, 0, 0);
     CHECK(RunMainLoop(dlg) == 0);
+    const DWORD dwLoopMs = ::GetTickCount() - dwStart;
     helper.Join();
 
-    // The work still runs: the library stays, until nothing of it runs any more. (Checked
-    // first: the work uses this case's locals until it is released.)
-    CHECK(Win32RunningWaits() == 1);
-    platform.FreeLibrary(hIcmp);
-    CHECK(::GetModuleHandleA("icmp.dll") == hIcmp);
-    release.Set();
-    for (int n = 0; n < 200 && Win32RunningWaits() != 0; ++n) ::Sleep(5);
-    CHECK(Win32RunningWaits() == 0);
-    platform.FreeLibrary(hIcmp);
-    CHECK(::GetModuleHandleA("icmp.dll") == nullptr);
-
-    // The wait gave up at once, and the next one did not run its work; the close came after.
+    // The wait gave up at once, and the next one did not wait at all; the close came after.
+    REQUIRE(dlg.m_events.size() == 2);
     CHECK(dlg.m_results == std::vector<bool>{false, false});
-    CHECK(dlg.m_dwWaitMs < 1000);
-    CHECK(nRuns == 1);
+    CHECK(dlg.m_waitMs[0] < 1000);
+    CHECK(dlg.m_waitMs[1] < 100);
+    CHECK(dwLoopMs < 2000);
+    for (HANDLE hEvent : dlg.m_events) CHECK_FALSE(AfxWaitEvent(hEvent, 0));
     CHECK(dlg.m_bEndRequestedAfter);
     CHECK(AfxEndRequested());
     const std::vector<CHandled> closes = dlg.Handled(WM_CLOSE);
@@ -288,6 +320,22 @@ TEST_CASE("a close request ends the wait at once; the work left behind keeps its
     CHECK(dlg.m_bClosed);
     // The clicks that came with it were dropped: no box opens that the end would wait behind.
     CHECK(dlg.Handled(kTrayMessage).empty());
+
+    // The request given up runs nothing of the library's: it goes at once.
+    platform.FreeLibrary(hIcmp);
+    CHECK(::GetModuleHandleA("icmp.dll") == nullptr);
+    // The system signals the event late, once it let go of the request's buffer: a wait for
+    // that is bounded, and sees it.
+    CHECK_FALSE(AfxWaitEvent(dlg.m_events[0], 50));
+    CHelper late([&] {
+        ::Sleep(100);
+        AfxSetEvent(dlg.m_events[0]);
+    });
+    REQUIRE(late.Started());
+    CHECK(AfxWaitEvent(dlg.m_events[0], 5000));
+    late.Join();
+    // And a wait after the end still does not wait for it.
+    CHECK_FALSE(AfxWaitServing(dlg.m_events[0]));
 }
 
 TEST_CASE("the end of the session closes the main window before it is answered") {
@@ -316,8 +364,10 @@ TEST_CASE("the end of the session closes the main window before it is answered")
     CHECK(nEndMs >= 0);
     CHECK(bClosedWhenAnswered);
     CHECK(AfxEndRequested());
-    // A probe after that sends nothing.
-    bool bRan = false;
-    CHECK_FALSE(AfxWaitServing([&] { bRan = true; }));
-    CHECK_FALSE(bRan);
+    // A probe after that waits for nothing, not even an answer that is in already.
+    const HANDLE hEvent = AfxCreateEvent();
+    REQUIRE(hEvent != nullptr);
+    AfxSetEvent(hEvent);
+    CHECK_FALSE(AfxWaitServing(hEvent));
+    AfxCloseEvent(hEvent);
 }
