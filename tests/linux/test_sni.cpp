@@ -396,6 +396,9 @@ void CTestSni::StartedFirstClicksRestart() {
                      .arg(Describe(entries.last()), Describe(entries.first()), program.Outcome())));
     QVERIFY(desktop.Keys(about, "Return"));
     QVERIFY(CTrayHost::Until(5000, [&] { return !desktop.IsViewable(about); }));
+    // Every picture has been read by now (the item's, the theme's, the dialog's and the About
+    // box's) without an image plugin.
+    QCOMPARE(program.ImagePlugins(), QStringList());
 
     // The host restarted shows the icon again.
     QVERIFY(tray.Stop());
