@@ -121,21 +121,30 @@ bool CQtTray::Notify(DWORD dwMessage, const CNotifyIconData& data) {
 }
 
 void CQtTray::Apply(const CNotifyIconData& data) {
-    if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr) {
+    // Every record brings the picture and the tip: only what differs goes on, so a host hears of
+    // each change once and of nothing else.
+    bool bNewPicture = false;
+    if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr &&
+        data.hIcon->nResourceId != m_nIconId) {
         m_nIconId = data.hIcon->nResourceId;
+        bNewPicture = true;
         // Every size of the picture: the bus's host picks the one it draws, and the XEmbed icon
         // paints the one for its window's real size on the screen's density.
         if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId), ThemeNameOf(m_nIconId));
         if (m_pFallback) m_pFallback->setIcon(IconOf(m_nIconId));
     }
     if ((data.uFlags & NIF_TIP) != 0) {
-        m_strTip = QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip))));
-        if (m_pItem) m_pItem->SetToolTip(m_strTip);
-        if (m_pFallback) m_pFallback->setToolTip(m_strTip);
+        const QString strTip =
+            QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip))));
+        if (strTip != m_strTip) {
+            m_strTip = strTip;
+            if (m_pItem) m_pItem->SetToolTip(m_strTip);
+            if (m_pFallback) m_pFallback->setToolTip(m_strTip);
+        }
     }
     // A docked XEmbed icon is a widget of ours: painted now, it is on the screen before the
     // caller goes on.
-    if (IsFallbackDocked()) {
+    if (bNewPicture && IsFallbackDocked()) {
         for (QWidget* pWidget : QApplication::topLevelWidgets()) {
             if (pWidget->inherits("QSystemTrayIconSys") && pWidget->isVisible()) pWidget->repaint();
         }
