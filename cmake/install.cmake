@@ -1,10 +1,13 @@
 # What a Linux installation holds: the program and its sound module, the menu entry and the
 # icon theme's icons, the AppStream metadata, the manual page, the autostart entry (a template
-# the user copies to ~/.config/autostart) and the user service, and the licence.
+# the user copies to ~/.config/autostart) and the user service, and the licence. Two parts,
+# which the Debian package makes two packages of: the program with everything else, and the
+# sound module, which alone needs the multimedia libraries.
 
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME program)
 install(TARGETS quorvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Loaded, never run: not executable.
-install(TARGETS quorvane_sound LIBRARY DESTINATION ${QV_MODULE_DIR}
+install(TARGETS quorvane_sound LIBRARY DESTINATION ${QV_MODULE_DIR} COMPONENT sound
         PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 set(qv_linux ${PROJECT_SOURCE_DIR}/res/linux)
@@ -50,3 +53,6 @@ add_custom_target(qv_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/quorvane.1.gz
 install(FILES ${CMAKE_BINARY_DIR}/quorvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${qv_linux}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane)
+# The sound's package carries its own copy; an installation from source needs no second one.
+install(FILES ${qv_linux}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane-sound COMPONENT sound EXCLUDE_FROM_ALL)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Usage: scripts/package.sh [deb | win32]
-#   deb:   builds the release preset and makes the Debian package from its install rules:
-#          build/release/package/quorvane_VERSION_ARCH.deb
+#   deb:   builds the release preset and makes the Debian packages from its install rules:
+#          build/release/package/quorvane_VERSION_ARCH.deb and, with the sound module,
+#          build/release/package/quorvane-sound_VERSION_ARCH.deb
 #   win32: builds the win32 preset, which makes the installer and the portable zip:
 #          build/win32/quorvane-VERSION-setup.exe, build/win32/quorvane-VERSION-portable.zip
 # Prints the paths of what it made.

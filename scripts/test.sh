@@ -3,7 +3,7 @@
 # installed and packaged) and the win32 preset (the Windows program and its tests), then runs
 # the CTest suites inside private network namespaces holding only loopback, so no test can
 # ever send a packet off the machine: the native one directly, the installation and the
-# Debian package of the release build, and the Windows one under Wine (where the kernel runs no
+# Debian packages of the release build, and the Windows one under Wine (where the kernel runs no
 # 32-bit programs, under qemu's emulation of them, and on the win64 build too). Extra arguments are
 # passed on to every ctest run. At the end it lists the tests CTest reported as skipped, each
 # with the reason it printed. Exit status: 0 when all passed; under CI=true a skip fails the
@@ -58,7 +58,7 @@ scripts/in-netns.sh bash -c '
     echo "== native tests (build/dev)"
     ctest --test-dir build/dev --output-on-failure \
         --output-junit "$PWD/build/dev/Testing/results.xml" "$@" || status=1
-    echo "== installation and Debian package (build/release)"
+    echo "== installation and Debian packages (build/release)"
     ctest --test-dir build/release --output-on-failure -L package \
         --output-junit "$PWD/build/release/Testing/results.xml" "$@" || status=1
     if [[ "$QV_WINE_PATH" == native ]]; then

@@ -9,9 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QFile>
 #include <QFontMetrics>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -484,31 +482,6 @@ QWidget* QtExistingWidgetOf(CWnd* pWnd) {
 QString QtString(const CString& text) { return QString::fromUtf8(text.data(), int(text.size())); }
 
 CString FromQtString(const QString& text) { return text.toStdString(); }
-
-QIcon QtIconOf(UINT nResourceId) {
-    // Each size once: where the .ico has two, the true-colour picture that follows the
-    // 16-colour art (that one is for 16-colour displays, and no Linux desktop is one).
-    std::map<int, QImage> images;
-    QImageReader reader(QStringLiteral(":/icons/%1.ico").arg(nResourceId));
-    for (int i = 0; i < reader.imageCount() && reader.jumpToImage(i); ++i) {
-        const QImage image = reader.read();
-        if (!image.isNull()) images[image.width()] = image;
-    }
-    QIcon icon;
-    for (const auto& [size, image] : images) icon.addPixmap(QPixmap::fromImage(image));
-    // The program's icon has the theme's larger pictures too, for the window and the About
-    // box on screens of a higher density.
-    for (int size : {128, 256}) {
-        const QString file = QStringLiteral(":/icons/%1-%2.png").arg(nResourceId).arg(size);
-        if (images.count(size) == 0 && QFile::exists(file)) icon.addFile(file, QSize(size, size));
-    }
-    return icon;
-}
-
-QPixmap QtPixmapOf(HICON icon) {
-    if (icon == nullptr) return {};
-    return QtIconOf(icon->nResourceId).pixmap(QSize(icon->cx, icon->cy));
-}
 
 // Linux has no string resources: the table is compiled in.
 CString AfxLoadString(UINT nID) { return LoadResString(nID); }

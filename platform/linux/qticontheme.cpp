@@ -1,12 +1,14 @@
 #include "platform/linux/qticontheme.h"
 
-#include <QBuffer>
+#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QtEndian>
 
 #include "framework/linux/qtbackend.h"
 
@@ -33,6 +35,46 @@ bool Put(const QString& strPath, const QByteArray& bytes) {
     if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) return true;
     QSaveFile file(strPath);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+}
+
+// A PNG of the image, written here: Qt's writer first loads every image plugin there is (gif,
+// ico, jpeg with libjpeg), in case one would rather write the format. The rows unfiltered,
+// compressed by zlib through QtCore: these are a few kilobytes in the runtime directory.
+QByteArray PngOf(const QImage& image) {
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    QByteArray rows;
+    rows.reserve((qsizetype(rgba.width()) * 4 + 1) * rgba.height());
+    for (int y = 0; y < rgba.height(); ++y) {
+        rows += '\0';  // no filter
+        rows.append(reinterpret_cast<const char*>(rgba.constScanLine(y)), rgba.width() * 4);
+    }
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    auto putBig32 = [&png](quint32 nValue) {
+        char bytes[4];
+        qToBigEndian(nValue, bytes);
+        png.append(bytes, 4);
+    };
+    auto chunk = [&](const char* pszType, const QByteArray& data) {
+        putBig32(quint32(data.size()));
+        const qsizetype nStart = png.size();
+        png.append(pszType, 4).append(data);
+        quint32 nCrc = 0xffffffffu;
+        for (qsizetype i = nStart; i < png.size(); ++i) {
+            nCrc ^= uchar(png[i]);
+            for (int k = 0; k < 8; ++k) nCrc = (nCrc >> 1) ^ (0xedb88320u & (0u - (nCrc & 1)));
+        }
+        putBig32(~nCrc);
+    };
+    QByteArray header(13, '\0');
+    qToBigEndian(quint32(rgba.width()), header.data());
+    qToBigEndian(quint32(rgba.height()), header.data() + 4);
+    header[8] = 8;  // bits a channel
+    header[9] = 6;  // RGBA
+    chunk("IHDR", header);
+    // qCompress puts the length in front of the zlib stream.
+    chunk("IDAT", qCompress(rows, 9).mid(4));
+    chunk("IEND", QByteArray());
+    return png;
 }
 
 QByteArray IndexTheme() {
@@ -70,13 +112,10 @@ QString ExportIconTheme(const QString& strAppName) {
             const int nPixels = folder.nSize * folder.nScale;
             // Only a picture drawn at that size: a scaled one is what the theme is there to avoid.
             if (nId == 0 || !icon.availableSizes().contains(QSize(nPixels, nPixels))) continue;
-            QByteArray png;
-            QBuffer buffer(&png);
-            bOk = bOk && QDir().mkpath(dir) && buffer.open(QIODevice::WriteOnly) &&
-                  icon.pixmap(QSize(nPixels, nPixels), 1.0).save(&buffer, "PNG") &&
+            bOk = bOk && QDir().mkpath(dir) &&
                   Put(dir + QLatin1Char('/') + IconThemeName(strAppName, nId) +
                           QStringLiteral(".png"),
-                      png);
+                      PngOf(icon.pixmap(QSize(nPixels, nPixels), 1.0).toImage()));
         }
     }
     return bOk ? root : QString();

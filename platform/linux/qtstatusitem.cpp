@@ -23,8 +23,14 @@
 namespace {
 
 constexpr char kMenuPath[] = "/MenuBar";
-// What panels of 16 to 32 pixels ask for, at scale 1 and 2; a host scales the nearest.
-constexpr int kPixmapSizes[] = {16, 20, 22, 24, 32, 40, 44, 48, 64};
+// The pixels go to every host that reads IconPixmap, on every change: Xfce's panel, Plasma and
+// waybar read all the item's properties each time, GNOME Shell the pixels with the name. All
+// of them draw the named picture from the item's theme instead, so the pixels are for hosts
+// that do not look there: the sizes panels show the icon at (22 and 24, 44 and 48 at scale 2,
+// as test_traypictures photographs them; 16 and 32 on smaller panels). The largest is 48, so a
+// host that takes the largest and scales it (Xfce's panel and waybar do, without the theme)
+// scales little, and at 48 nothing.
+constexpr int kPixmapSizes[] = {16, 22, 24, 32, 44, 48};
 constexpr int kRootId = 0;
 constexpr int kAboutId = 1;
 // Above the About entry when shown, with an id of its own: a host that has the menu without it
@@ -155,6 +161,8 @@ public:
     const QString m_strAboutLabel;
     std::function<void(ERequest)> m_onRequest;
     CSniPixmaps m_pixmaps;
+    // The icon the pixels were drawn from; 0 for none yet.
+    qint64 m_nIconKey = 0;
     QString m_strIconName;
     QString m_strIconThemePath;
     // The pictures' pixels as sent, by the icon they were drawn from: a tick shows two.
@@ -395,10 +403,14 @@ CQtStatusItem::~CQtStatusItem() = default;
 bool CQtStatusItem::IsExported() const { return m_pImpl->m_bExported; }
 
 void CQtStatusItem::SetIcon(const QIcon& icon, const QString& strName) {
-    auto it = m_pImpl->m_pixmapsOf.find(icon.cacheKey());
-    if (it == m_pImpl->m_pixmapsOf.end())
-        it = m_pImpl->m_pixmapsOf.insert(icon.cacheKey(), PixmapsOf(icon));
-    if (*it == m_pImpl->m_pixmaps && strName == m_pImpl->m_strIconName) return;
+    // The same picture again is no change, and is not announced: a host reads the whole icon
+    // again on each announcement, most of them the pixels too. Known by the icon it is drawn
+    // from, not compared pixel by pixel.
+    const qint64 nKey = icon.cacheKey();
+    if (nKey == m_pImpl->m_nIconKey && strName == m_pImpl->m_strIconName) return;
+    auto it = m_pImpl->m_pixmapsOf.find(nKey);
+    if (it == m_pImpl->m_pixmapsOf.end()) it = m_pImpl->m_pixmapsOf.insert(nKey, PixmapsOf(icon));
+    m_pImpl->m_nIconKey = nKey;
     m_pImpl->m_pixmaps = *it;
     m_pImpl->m_strIconName = strName;
     emit m_pImpl->m_pItem->NewIcon();

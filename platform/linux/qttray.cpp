@@ -26,6 +26,12 @@ namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+// A picture goes to the tray once it has lasted this long. A tick changes the picture to probing
+// and back; for a request answered within this (a few milliseconds where the network works) that
+// would only make the icon blink, and cost a repaint or, on the bus, an announcement that the
+// host answers by reading the item again (LXQt's panel two properties, Xfce's, Plasma and waybar
+// all of them), after both changes.
+constexpr int kShowAfterMs = 50;
 // A watcher that has not said within this whether a host is there is taken to have none.
 constexpr int kWatcherTimeoutMs = 5000;
 
@@ -83,7 +89,11 @@ private:
 
 }  // namespace
 
-CQtTray::CQtTray(const CString& strAppName) : m_strAppName(strAppName) {}
+CQtTray::CQtTray(const CString& strAppName) : m_strAppName(strAppName) {
+    m_showTimer.setSingleShot(true);
+    m_showTimer.setInterval(kShowAfterMs);
+    QObject::connect(&m_showTimer, &QTimer::timeout, &m_context, [this] { ShowPicture(); });
+}
 
 CQtTray::~CQtTray() = default;
 
@@ -121,24 +131,34 @@ bool CQtTray::Notify(DWORD dwMessage, const CNotifyIconData& data) {
 }
 
 void CQtTray::Apply(const CNotifyIconData& data) {
-    if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr) {
+    // Every record brings the picture and the tip: only what differs goes on.
+    if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr &&
+        data.hIcon->nResourceId != m_nIconId) {
         m_nIconId = data.hIcon->nResourceId;
-        // Every size of the picture: the bus's host picks the one it draws, and the XEmbed icon
-        // paints the one for its window's real size on the screen's density.
-        if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId), ThemeNameOf(m_nIconId));
-        if (m_pFallback) m_pFallback->setIcon(IconOf(m_nIconId));
+        // From the event loop, which runs while a request waits: the probing picture is there
+        // for the whole wait of a request that takes longer.
+        if (!m_showTimer.isActive()) m_showTimer.start();
     }
     if ((data.uFlags & NIF_TIP) != 0) {
-        m_strTip = QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip))));
-        if (m_pItem) m_pItem->SetToolTip(m_strTip);
-        if (m_pFallback) m_pFallback->setToolTip(m_strTip);
-    }
-    // A docked XEmbed icon is a widget of ours: painted now, it is on the screen before the
-    // caller goes on.
-    if (IsFallbackDocked()) {
-        for (QWidget* pWidget : QApplication::topLevelWidgets()) {
-            if (pWidget->inherits("QSystemTrayIconSys") && pWidget->isVisible()) pWidget->repaint();
+        const QString strTip =
+            QString::fromUtf8(data.szTip, int(qstrnlen(data.szTip, sizeof(data.szTip))));
+        if (strTip != m_strTip) {
+            m_strTip = strTip;
+            if (m_pItem) m_pItem->SetToolTip(m_strTip);
+            if (m_pFallback) m_pFallback->setToolTip(m_strTip);
         }
+    }
+}
+
+void CQtTray::ShowPicture() {
+    if (!m_bAdded) return;
+    // Each hears of a picture only when it differs from what it has. Every size of the picture: the
+    // bus's host picks the one it draws, and the XEmbed icon paints the one for its window's real
+    // size on the screen's density.
+    if (m_pItem) m_pItem->SetIcon(IconOf(m_nIconId), ThemeNameOf(m_nIconId));
+    if (m_pFallback && m_nFallbackIconId != m_nIconId) {
+        m_nFallbackIconId = m_nIconId;
+        m_pFallback->setIcon(IconOf(m_nIconId));
     }
 }
 
@@ -356,6 +376,7 @@ void CQtTray::ShowFallback() {
                                  break;
                          }
                      });
+    m_nFallbackIconId = m_nIconId;
     if (m_nIconId != 0) m_pFallback->setIcon(IconOf(m_nIconId));
     m_pFallback->setToolTip(m_strTip);
     m_pFallback->show();

@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <map>
 #include <memory>
 #include <optional>
@@ -37,6 +38,8 @@ public:
 
 private:
     void Apply(const CNotifyIconData& data);
+    // Hands the picture on to the item and the XEmbed icon, where it differs.
+    void ShowPicture();
     // Each picture is decoded once and kept: every tick shows two of them.
     const QIcon& IconOf(UINT nIconId);
     // The picture's name in the program's own icon theme, empty without one.
@@ -67,6 +70,10 @@ private:
     bool m_bAdded = false;
     // The picture and the tip as last handed over.
     UINT m_nIconId = 0;
+    // The picture the XEmbed icon has.
+    UINT m_nFallbackIconId = 0;
+    // Runs from a change of the picture until it is shown.
+    QTimer m_showTimer;
     std::map<UINT, QIcon> m_icons;
     // The folder of the program's icon theme, for hosts that look pictures up by name.
     QString m_strIconTheme;

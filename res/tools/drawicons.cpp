@@ -366,13 +366,75 @@ std::string encodeBitmap(const Image& image) {
     return out + encodeMask(s, [&](int x, int y) { return image.byte(x, y, 3) == 0; });
 }
 
-// Deflate with the fixed Huffman codes and greedy LZ77 matches (a 32 KiB window, hash
-// chains): a few lines, and the same bytes on every run and every machine.
+// Deflate in one block, greedy LZ77 matches (a 32 KiB window, hash chains) coded with
+// Huffman codes made for the data, or the fixed ones where those come out shorter: a few
+// dozen lines, and the same bytes on every run and every machine.
 class Deflater {
 public:
     std::string compress(const std::string& data) {
+        tokenize(data);
+        std::vector<int> litFreq(286, 0), distFreq(30, 0);
+        for (const Token& t : m_tokens) {
+            if (t.len == 0) {
+                ++litFreq[t.lit];
+            } else {
+                ++litFreq[257 + lengthCode(t.len)];
+                ++distFreq[distCode(t.dist)];
+            }
+        }
+        ++litFreq[256];
+        // Two codes at least in each alphabet: a decoder takes no code of one symbol.
+        for (int k = 0; k < 2; ++k)
+            if (std::count_if(distFreq.begin(), distFreq.end(), [](int f) { return f > 0; }) < 2)
+                ++distFreq[k];
+        std::vector<int> litLen = codeLengths(litFreq, 15), distLen = codeLengths(distFreq, 15);
+        std::vector<int> fixedLit(288, 8), fixedDist(30, 5);
+        std::fill(fixedLit.begin() + 144, fixedLit.begin() + 256, 9);
+        std::fill(fixedLit.begin() + 256, fixedLit.begin() + 280, 7);
+
         bits(1, 1);  // the last block
-        bits(1, 2);  // fixed codes
+        const std::string header = dynamicHeader(litLen, distLen);
+        if (dataBits(litLen, distLen) + header.size() < dataBits(fixedLit, fixedDist)) {
+            bits(2, 2);
+            for (char bit : header) bits(unsigned(bit), 1);
+            emit(litLen, distLen);
+        } else {
+            bits(1, 2);
+            emit(fixedLit, fixedDist);
+        }
+        if (m_nBits > 0) m_out += char(m_acc);
+        return m_out;
+    }
+
+private:
+    struct Token {
+        uint16_t len;  // 0 for a literal
+        uint16_t dist;
+        uint8_t lit;
+    };
+    static constexpr int kLenBase[] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                       15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                       67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static constexpr int kLenExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                        2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    static constexpr int kDistBase[] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    static constexpr int kDistExtra[] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+    static int lengthCode(int len) {
+        int l = 28;
+        while (kLenBase[l] > len) --l;
+        return l;
+    }
+    static int distCode(int dist) {
+        int d = 29;
+        while (kDistBase[d] > dist) --d;
+        return d;
+    }
+
+    void tokenize(const std::string& data) {
         const size_t n = data.size();
         std::vector<int> head(1 << 15, -1), prev(1 << 15, -1);
         auto hash = [&](size_t i) {
@@ -402,21 +464,155 @@ public:
                 }
             }
             if (bestLen >= 3) {
-                match(bestLen, bestDist);
+                m_tokens.push_back({uint16_t(bestLen), uint16_t(bestDist), 0});
                 for (size_t k = 0; k < bestLen; ++k) insert(i + k);
                 i += bestLen;
             } else {
-                literal(uint8_t(data[i]));
+                m_tokens.push_back({0, 0, uint8_t(data[i])});
                 insert(i);
                 ++i;
             }
         }
-        literal(256);  // end of block
-        if (m_nBits > 0) m_out += char(m_acc);
-        return m_out;
     }
 
-private:
+    // Huffman code lengths for the frequencies, none longer than maxLen: where the tree comes
+    // out deeper, the rare symbols are made less rare and it is built again.
+    static std::vector<int> codeLengths(std::vector<int> freq, int maxLen) {
+        const int n = int(freq.size());
+        while (true) {
+            // Nodes: the symbols, then the merged pairs; ties go to the lower index.
+            std::vector<long> weight;
+            std::vector<int> parent, live;
+            for (int s = 0; s < n; ++s) {
+                weight.push_back(freq[s]);
+                parent.push_back(-1);
+                if (freq[s] > 0) live.push_back(s);
+            }
+            while (live.size() > 1) {
+                std::stable_sort(live.begin(), live.end(),
+                                 [&](int a, int b) { return weight[a] < weight[b]; });
+                const int node = int(weight.size());
+                weight.push_back(weight[live[0]] + weight[live[1]]);
+                parent.push_back(-1);
+                parent[live[0]] = parent[live[1]] = node;
+                live.erase(live.begin(), live.begin() + 2);
+                live.push_back(node);
+            }
+            std::vector<int> lengths(n, 0);
+            int deepest = 0;
+            for (int s = 0; s < n; ++s) {
+                if (freq[s] == 0) continue;
+                for (int p = parent[s]; p >= 0; p = parent[p]) ++lengths[s];
+                deepest = std::max(deepest, lengths[s]);
+            }
+            if (deepest <= maxLen) return lengths;
+            for (int& f : freq)
+                if (f > 0) f = (f + 1) / 2;
+        }
+    }
+
+    // The codes of the lengths, as RFC 1951 makes them: shorter first, then in symbol order.
+    static std::vector<unsigned> codesOf(const std::vector<int>& lengths) {
+        std::vector<int> count(16, 0);
+        for (int len : lengths) ++count[len];
+        count[0] = 0;
+        std::vector<unsigned> next(16, 0), codes(lengths.size(), 0);
+        unsigned code = 0;
+        for (int len = 1; len < 16; ++len) next[len] = code = (code + count[len - 1]) << 1;
+        for (size_t s = 0; s < lengths.size(); ++s)
+            if (lengths[s] > 0) codes[s] = next[lengths[s]]++;
+        return codes;
+    }
+
+    size_t dataBits(const std::vector<int>& litLen, const std::vector<int>& distLen) const {
+        size_t total = size_t(litLen[256]);
+        for (const Token& t : m_tokens) {
+            if (t.len == 0) {
+                total += size_t(litLen[t.lit]);
+            } else {
+                const int l = lengthCode(t.len), d = distCode(t.dist);
+                total += size_t(litLen[257 + l] + kLenExtra[l] + distLen[d] + kDistExtra[d]);
+            }
+        }
+        return total;
+    }
+
+    // The dynamic block's header after its type, one char per bit ('\0' or '\1').
+    static std::string dynamicHeader(const std::vector<int>& litLen,
+                                     const std::vector<int>& distLen) {
+        int nLit = 286, nDist = 30;
+        while (nLit > 257 && litLen[nLit - 1] == 0) --nLit;
+        while (nDist > 1 && distLen[nDist - 1] == 0) --nDist;
+        std::vector<int> all(litLen.begin(), litLen.begin() + nLit);
+        all.insert(all.end(), distLen.begin(), distLen.begin() + nDist);
+        // The lengths run-length coded: 16 repeats the last 3-6 times, 17 and 18 put 3-10 and
+        // 11-138 zeros.
+        struct Run {
+            int symbol, extra, extraBits;
+        };
+        std::vector<Run> runs;
+        for (size_t i = 0; i < all.size();) {
+            size_t same = 1;
+            while (i + same < all.size() && all[i + same] == all[i]) ++same;
+            if (all[i] == 0 && same >= 11) {
+                same = std::min<size_t>(same, 138);
+                runs.push_back({18, int(same) - 11, 7});
+            } else if (all[i] == 0 && same >= 3) {
+                runs.push_back({17, int(same) - 3, 3});
+            } else if (all[i] != 0 && i > 0 && all[i - 1] == all[i] && same >= 3) {
+                same = std::min<size_t>(same, 6);
+                runs.push_back({16, int(same) - 3, 2});
+            } else {
+                same = 1;
+                runs.push_back({all[i], 0, 0});
+            }
+            i += same;
+        }
+        std::vector<int> freq(19, 0);
+        for (const Run& r : runs) ++freq[r.symbol];
+        for (int k = 0; k < 2; ++k)
+            if (std::count_if(freq.begin(), freq.end(), [](int f) { return f > 0; }) < 2) ++freq[k];
+        const std::vector<int> lengths = codeLengths(freq, 7);
+        const std::vector<unsigned> codes = codesOf(lengths);
+        static const int kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
+        int nCodes = 19;
+        while (nCodes > 4 && lengths[kOrder[nCodes - 1]] == 0) --nCodes;
+
+        std::string out;
+        auto put = [&](unsigned value, int count) {  // least significant bit first
+            for (int k = 0; k < count; ++k) out += char((value >> k) & 1);
+        };
+        auto putCode = [&](unsigned code, int len) {  // most significant bit first
+            for (int k = len - 1; k >= 0; --k) out += char((code >> k) & 1);
+        };
+        put(unsigned(nLit - 257), 5);
+        put(unsigned(nDist - 1), 5);
+        put(unsigned(nCodes - 4), 4);
+        for (int k = 0; k < nCodes; ++k) put(unsigned(lengths[kOrder[k]]), 3);
+        for (const Run& r : runs) {
+            putCode(codes[r.symbol], lengths[r.symbol]);
+            put(unsigned(r.extra), r.extraBits);
+        }
+        return out;
+    }
+
+    void emit(const std::vector<int>& litLen, const std::vector<int>& distLen) {
+        const std::vector<unsigned> litCodes = codesOf(litLen), distCodes = codesOf(distLen);
+        for (const Token& t : m_tokens) {
+            if (t.len == 0) {
+                code(litCodes[t.lit], litLen[t.lit]);
+                continue;
+            }
+            const int l = lengthCode(t.len), d = distCode(t.dist);
+            code(litCodes[257 + l], litLen[257 + l]);
+            bits(unsigned(t.len - kLenBase[l]), kLenExtra[l]);
+            code(distCodes[d], distLen[d]);
+            bits(unsigned(t.dist - kDistBase[d]), kDistExtra[d]);
+        }
+        code(litCodes[256], litLen[256]);  // end of block
+    }
+
     void bits(unsigned value, int count) {
         for (int k = 0; k < count; ++k) {
             m_acc |= ((value >> k) & 1) << m_nBits;
@@ -427,37 +623,8 @@ private:
     void code(unsigned value, int count) {
         for (int k = count - 1; k >= 0; --k) bits((value >> k) & 1, 1);
     }
-    void literal(unsigned v) {
-        if (v < 144)
-            code(0x30 + v, 8);
-        else if (v < 256)
-            code(0x190 + v - 144, 9);
-        else if (v < 280)
-            code(v - 256, 7);
-        else
-            code(0xc0 + v - 280, 8);
-    }
-    void match(size_t len, size_t dist) {
-        static const int lenBase[] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
-        static const int lenExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-        static const int distBase[] = {
-            1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-            193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-        static const int distExtra[] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-        int l = 28;
-        while (lenBase[l] > int(len)) --l;
-        literal(257 + l);
-        bits(unsigned(len - lenBase[l]), lenExtra[l]);
-        int d = 29;
-        while (distBase[d] > int(dist)) --d;
-        code(d, 5);
-        bits(unsigned(dist - distBase[d]), distExtra[d]);
-    }
 
+    std::vector<Token> m_tokens;
     std::string m_out;
     unsigned m_acc = 0;
     int m_nBits = 0;
@@ -483,20 +650,19 @@ void chunk(std::string& png, const char* type, const std::string& data) {
     putBig32(png, crc32(body));
 }
 
-// RGBA rows, 8 bits a channel, each with the filter that leaves the smallest differences.
-std::string encodePng(int size, const std::function<uint8_t(int, int, int)>& byteAt) {
-    const int stride = size * 4;
+// The rows filtered one way (0 to 4: every row with that filter), or with 5 each row with the
+// filter that leaves it the smallest differences.
+std::string filterRows(const std::vector<std::string>& rows, int mode) {
+    const size_t stride = rows.front().size();
     std::string raw, above(stride, '\0');
-    for (int y = 0; y < size; ++y) {
-        std::string row(stride, '\0');
-        for (int x = 0; x < size; ++x)
-            for (int k = 0; k < 4; ++k) row[x * 4 + k] = char(byteAt(x, y, k));
+    for (const std::string& row : rows) {
         std::string best;
         long bestCost = -1;
         for (int filter = 0; filter < 5; ++filter) {
+            if (mode < 5 && filter != mode) continue;
             std::string out(1, char(filter));
             long cost = 0;
-            for (int i = 0; i < stride; ++i) {
+            for (size_t i = 0; i < stride; ++i) {
                 const int a = i >= 4 ? uint8_t(row[i - 4]) : 0, b = uint8_t(above[i]);
                 const int c = i >= 4 ? uint8_t(above[i - 4]) : 0;
                 int predicted = 0;
@@ -517,7 +683,27 @@ std::string encodePng(int size, const std::function<uint8_t(int, int, int)>& byt
         raw += best;
         above = row;
     }
-    std::string z = "\x78\x01" + Deflater().compress(raw);
+    return raw;
+}
+
+// RGBA, 8 bits a channel, filtered whichever way compresses smallest: flat colours with soft
+// edges, as these pictures are, often compress best unfiltered, which the usual guess (the
+// filter leaving the smallest differences) never picks.
+std::string encodePng(int size, const std::function<uint8_t(int, int, int)>& byteAt) {
+    std::vector<std::string> rows(size_t(size), std::string(size_t(size) * 4, '\0'));
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            for (int k = 0; k < 4; ++k) rows[size_t(y)][size_t(x) * 4 + k] = char(byteAt(x, y, k));
+    std::string raw, compressed;
+    for (int mode = 0; mode <= 5; ++mode) {
+        std::string filtered = filterRows(rows, mode);
+        std::string z = Deflater().compress(filtered);
+        if (compressed.empty() || z.size() < compressed.size()) {
+            compressed = std::move(z);
+            raw = std::move(filtered);
+        }
+    }
+    std::string z = "\x78\x01" + compressed;
     uint32_t a = 1, b = 0;
     for (unsigned char ch : raw) {
         a = (a + ch) % 65521;

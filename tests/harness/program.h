@@ -95,6 +95,21 @@ public:
         QFile file(m_log.filePath("stderr"));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
+    // The image format plugins mapped into the running program, and the libraries they bring
+    // (libjpeg): the program reads and writes its pictures without any.
+    QStringList ImagePlugins() const {
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(m_process.processId()));
+        if (!maps.open(QIODevice::ReadOnly)) return {QStringLiteral("(no maps to read)")};
+        QStringList found;
+        for (const QByteArray& line : maps.readAll().split('\n')) {
+            const QString file = QString::fromLocal8Bit(line.mid(line.indexOf('/')));
+            if ((file.contains(QLatin1String("/imageformats/")) ||
+                 file.contains(QLatin1String("/libjpeg"))) &&
+                !found.contains(file))
+                found << file;
+        }
+        return found;
+    }
     QString Dir() const { return m_strDir; }
     QStringList Files() const { return QDir(m_strDir).entryList(QDir::Files | QDir::Hidden); }
     QByteArray ListFile() const {

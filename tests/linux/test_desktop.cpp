@@ -89,6 +89,8 @@ void CTestDesktop::ProbingPictureWhileTheProbeBlocks() {
         Sleep(200);
         QCOMPARE(NameOf(m_pDesktop->Picture(icon)), NameOf(EPicture::Probing));
     }
+    // The docked icon's pictures are read without an image plugin.
+    QCOMPARE(program.ImagePlugins(), QStringList());
 
     // An end request in the middle of the wait ends the program at once, the file as it was.
     clock.restart();
