@@ -26,12 +26,14 @@ namespace {
 
 const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
-// A picture goes to the tray once it has lasted this long. A tick changes the picture to probing
-// and back; for a request answered within this (a few milliseconds where the network works) that
-// would only make the icon blink, and cost a repaint or, on the bus, an announcement that the
-// host answers by reading the item again (LXQt's panel two properties, Xfce's, Plasma and waybar
-// all of them), after both changes.
-constexpr int kShowAfterMs = 50;
+// A picture goes to the tray from the event loop, so only one that lasts until the loop runs is
+// shown. A tick changes the picture to probing and back: when the answer was there as soon as
+// the request went (a server on this host), the loop never ran in between, and the change
+// would only cost a repaint or, on the bus, an announcement that the host answers by reading
+// the item again (LXQt's panel two properties, Xfce's, Plasma and waybar all of them) after
+// both changes, when the picture is back. A request that waits runs the loop at once, and
+// shows the probing picture for its whole wait.
+constexpr int kShowAfterMs = 0;
 // A watcher that has not said within this whether a host is there is taken to have none.
 constexpr int kWatcherTimeoutMs = 5000;
 
@@ -135,8 +137,7 @@ void CQtTray::Apply(const CNotifyIconData& data) {
     if ((data.uFlags & NIF_ICON) != 0 && data.hIcon != nullptr &&
         data.hIcon->nResourceId != m_nIconId) {
         m_nIconId = data.hIcon->nResourceId;
-        // From the event loop, which runs while a request waits: the probing picture is there
-        // for the whole wait of a request that takes longer.
+        // From the event loop, which runs as soon as a request waits.
         if (!m_showTimer.isActive()) m_showTimer.start();
     }
     if ((data.uFlags & NIF_TIP) != 0) {

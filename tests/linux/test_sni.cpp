@@ -355,8 +355,10 @@ void CTestSni::StartedFirstClicksRestart() {
     if (tray.MenuOnLeftClick()) labels.prepend(QStringLiteral("Open Quorvane"));
     QCOMPARE(MenuLabels(bus, item), labels);
 
-    // A tick whose request is answered at once changes the picture and back before it could be
-    // shown: the host hears of nothing over two or three of them. The tip comes with every
+    // A tick whose request is answered at once changes the picture and back before the event
+    // loop could show it: the host hears of nothing over two or three of them, or, should the
+    // kernel hand the answer over late and the loop run meanwhile, of the probing picture and
+    // the waiting one again, each once. The tip comes with every
     // change and stays the same, so it is never announced either. None of the ticks makes a
     // bus connection.
     CSignalCount newIcons, others;
@@ -373,7 +375,8 @@ void CTestSni::StartedFirstClicksRestart() {
         "%s: %d pictures and %d other changes announced in 7 s, %d bus connections made "
         "meanwhile",
         qPrintable(host), newIcons.m_nCount, others.m_nCount, nConnections);
-    QCOMPARE(newIcons.m_nCount, 0);
+    QVERIFY2(newIcons.m_nCount % 2 == 0 && newIcons.m_nCount <= 2,
+             qPrintable(QString::number(newIcons.m_nCount)));
     QCOMPARE(others.m_nCount, 0);
     QCOMPARE(nConnections, 0);
 
