@@ -15,6 +15,7 @@
 
 #include "base/icmplib.h"
 #include "base/inet.h"
+#include "harness/netns.h"
 #include "logic/keepalivedlg.h"
 #include "platform/windows/win32platform.h"
 
@@ -30,25 +31,6 @@ char g_payload[] = "Harrowbecks Software, Incorporated";
 double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
-}
-
-// Whether the Wine session sees loopback only: nothing here may reach a real network.
-bool OnlyLoopback() {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        result = GetAdaptersAddresses(
-            AF_UNSPEC, 0, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (result == ERROR_NO_DATA) return true;
-    if (result != NO_ERROR) return false;
-    for (auto* p = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); p != nullptr;
-         p = p->Next) {
-        if (p->IfType != IF_TYPE_SOFTWARE_LOOPBACK) return false;
-    }
-    return true;
 }
 
 // Bound here, not from the library record: an earlier tree's has no such members.

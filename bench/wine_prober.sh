@@ -29,7 +29,7 @@ if [[ -n "$earlier" ]]; then
     [[ -f "$build/logic/libqv_ui.a" ]] ||
         { echo "wine_prober: $build has no win32 build: (cd $earlier && scripts/build.sh win32)" >&2; exit 1; }
     i686-w64-mingw32-g++ -std=c++17 -O3 -DNDEBUG -DWINVER=0x0601 -D_WIN32_WINNT=0x0601 \
-        -I"$earlier" bench/bench_prober_win32.cpp -o "$work/bench_prober_earlier.exe" \
+        -I"$PWD/tests" -I"$earlier" bench/bench_prober_win32.cpp -o "$work/bench_prober_earlier.exe" \
         -static -static-libgcc -static-libstdc++ \
         "$build/logic/libqv_ui.a" "$build/platform/windows/libqv_platform_win32.a" \
         "$build/logic/libqv_listfile.a" "$build/framework/libqv_framework.a" \

@@ -11,6 +11,7 @@
 
 #include "base/icmplib.h"
 #include "harness/lookupcases.h"
+#include "harness/netns.h"
 #include "harness/testskip.h"
 #include "logic/keepalivedlg.h"
 #include "platform/windows/win32path.h"
@@ -49,25 +50,6 @@ public:
 
     std::vector<CString> m_boxes;
 };
-
-// Whether the Wine session sees loopback only, as the echo and the lookups below require.
-bool OnlyLoopback() {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        result = GetAdaptersAddresses(
-            AF_UNSPEC, 0, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (result == ERROR_NO_DATA) return true;
-    if (result != NO_ERROR) return false;
-    for (auto* p = reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data()); p != nullptr;
-         p = p->Next) {
-        if (p->IfType != IF_TYPE_SOFTWARE_LOOPBACK) return false;
-    }
-    return true;
-}
 
 // Under Wine a name the hosts file lacks goes to the host's resolver, in this process: looked
 // up only when scripts/in-netns.sh gave it a resolver on loopback.
