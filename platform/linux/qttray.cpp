@@ -11,6 +11,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <utility>
 
@@ -423,15 +424,28 @@ void CQtTray::Deliver(UINT nMouse) {
         KindOf(nMouse));
 }
 
+const char* NoTrayHint(const char* pszDesktops) {
+    if (pszDesktops == nullptr) return "";
+    // A list of names separated by colons, the desktop's own first ("ubuntu:GNOME").
+    const QList<QByteArray> desktops = QByteArray(pszDesktops).split(':');
+    for (const QByteArray& desktop : desktops) {
+        // GNOME Shell shows no items until its AppIndicator extension is on; elsewhere the
+        // panel has its area, and there is nothing we could say that holds everywhere.
+        if (desktop.compare("GNOME", Qt::CaseInsensitive) == 0)
+            return " (GNOME needs the AppIndicator extension)";
+    }
+    return "";
+}
+
 void CQtTray::SayIfNowhere() {
     if (m_bSaidNowhere || !m_strWatcherOwner.isEmpty() || IsFallbackDocked()) return;
     m_bSaidNowhere = true;
     // Until one starts nothing shows the program is running, so it says so, once.
     if (m_pItem || m_pFallback)
         std::fprintf(stderr,
-                     "%s: no notification area is running: the icon appears once one starts "
-                     "(GNOME needs the AppIndicator extension); the cycle runs meanwhile\n",
-                     m_strAppName.c_str());
+                     "%s: no notification area is running: the icon appears once one "
+                     "starts%s; the cycle runs meanwhile\n",
+                     m_strAppName.c_str(), NoTrayHint(std::getenv("XDG_CURRENT_DESKTOP")));
     else
         std::fprintf(stderr,
                      "%s: no notification area can be reached without a session bus; the "

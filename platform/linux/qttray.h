@@ -24,6 +24,10 @@ class QDBusServiceWatcher;
 class QSystemTrayIcon;
 struct CNotifyIconData;
 
+// What a user on these desktops (XDG_CURRENT_DESKTOP's list) can do when no notification area
+// is running, to go in the line that says so: " (...)", or empty where there is nothing to say.
+const char* NoTrayHint(const char* pszDesktops);
+
 class CQtTray {
 public:
     // strAppName: the program's name, for its one notice on stderr and its id on the bus.

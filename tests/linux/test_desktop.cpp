@@ -356,13 +356,23 @@ void CTestDesktop::NoNotificationArea() {
     // A session of its own, with no tray host yet (a GNOME session without the extension).
     CDesktop desktop(false);
     QVERIFY(desktop.IsUp());
-    CProgram program(kAnsweringList, desktop.Session());
-    QVERIFY(program.Started());
+    // The line gives the hint for the desktop the user is on, and only for it.
     const QByteArray line = "no notification area is running";
+    const QByteArray gnomeHint = "(GNOME needs the AppIndicator extension)";
+    CProgram elsewhere(kAnsweringList, desktop.Session() << "XDG_CURRENT_DESKTOP=KDE");
+    CProgram program(kAnsweringList, desktop.Session() << "XDG_CURRENT_DESKTOP=ubuntu:GNOME");
+    QVERIFY(program.Started() && elsewhere.Started());
     QElapsedTimer clock;
     clock.start();
-    while (!program.StdErr().contains(line) && clock.elapsed() < 10000) Sleep(100);
+    while (!(program.StdErr().contains(line) && elsewhere.StdErr().contains(line)) &&
+           clock.elapsed() < 10000)
+        Sleep(100);
     QVERIFY2(program.StdErr().count(line) == 1, qPrintable(program.Outcome()));
+    QVERIFY2(program.StdErr().contains(line + ": the icon appears once one starts " + gnomeHint),
+             qPrintable(program.Outcome()));
+    QVERIFY2(elsewhere.StdErr().contains(line + ": the icon appears once one starts; the cycle"),
+             qPrintable(elsewhere.Outcome()));
+    QVERIFY2(elsewhere.EndCleanly(), qPrintable(elsewhere.Outcome()));
     // One that starts later gets the icon, and nothing more is said.
     QVERIFY(desktop.StartTray());
     xcb_window_t icon = desktop.TrayIcon(10000);
