@@ -33,6 +33,10 @@
 //                       it: prints the height its text needs, word-wrapped in the control's
 //                       own font, and the control's height, in pixels; exit code 1 when the
 //                       text needs more
+//     fits-all          the same for every shown static text of the window: prints the cut
+//                       ones; exit code 1 when any is
+//     processes         prints the process id of each such window there is now, a line each
+//                       (none, when there is none)
 //     controls          prints the shown controls at any depth, a line each: id, class and
 //                       label (what a failed step saw)
 //     default-button    prints the default button's id and its label (a message box's
@@ -40,16 +44,16 @@
 //                       to be the one Return presses (it has the focus, or DM_GETDEFID names it)
 //
 // --exe NAME: only the dialog of a process whose image file is NAME (another instance may be
-// running). --caption TEXT: the window with that caption (a message box, an installer) instead
-// of the main dialog; with a final '*', a caption that begins with TEXT. --text TEXT: only a window
-// that shows a control whose label holds TEXT (an installer and its message boxes share their
-// caption). --timeout MS: how long answer and repaint wait (5000 by default). --wait MS: how
-// long the waits last (15000 by default). --time: on success, prints last the moment the action
-// was done or the state seen (a wait's end, a click's return), as Unix time in seconds, the
-// clock the capture stamps packets with, so a script can set it beside the wire without counting
-// this program's own start and end, which cost a second each under qemu's emulation. Exit code
-// 0 on success; otherwise a one-line message on stderr and 2 (or 1 for "visible" when the
-// dialog is hidden). Every wait is bounded.
+// running); a NAME with a '\\' in it is the image's full path. --caption TEXT: the window with that
+// caption (a message box, an installer) instead of the main dialog; with a final '*', a caption
+// that begins with TEXT. --text TEXT: only a window that shows a control whose label holds TEXT (an
+// installer and its message boxes share their caption). --timeout MS: how long answer and repaint
+// wait (5000 by default). --wait MS: how long the waits last (15000 by default). --time: on
+// success, prints last the moment the action was done or the state seen (a wait's end, a click's
+// return), as Unix time in seconds, the clock the capture stamps packets with, so a script can set
+// it beside the wire without counting this program's own start and end, which cost a second each
+// under qemu's emulation. Exit code 0 on success; otherwise a one-line message on stderr and 2 (or
+// 1 for "visible" when the dialog is hidden). Every wait is bounded.
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -83,8 +87,9 @@ int Fail(const std::string& strMessage) {
     return 2;
 }
 
-// The file name of the image of the window's process, or why there is none.
-std::string ImageOf(HWND hwnd) {
+// The file name of the image of the window's process (its full path with bFull), or why
+// there is none.
+std::string ImageOf(HWND hwnd, bool bFull = false) {
     DWORD dwProcess = 0;
     GetWindowThreadProcessId(hwnd, &dwProcess);
     HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, dwProcess);
@@ -100,11 +105,14 @@ std::string ImageOf(HWND hwnd) {
         return "(process " + std::to_string(dwProcess) + ", no image: error " +
                std::to_string(dwError) + ")";
     const char* pszBase = std::strrchr(szPath, '\\');
-    return pszBase != nullptr ? pszBase + 1 : szPath;
+    return pszBase != nullptr && !bFull ? pszBase + 1 : szPath;
 }
 
+// A name with a folder in it is the image's full path: copies of one file name run from
+// several folders.
 bool ImageIs(HWND hwnd, const char* pszImage) {
-    return _stricmp(ImageOf(hwnd).c_str(), pszImage) == 0;
+    const bool bFull = std::strchr(pszImage, '\\') != nullptr;
+    return _stricmp(ImageOf(hwnd, bFull).c_str(), pszImage) == 0;
 }
 
 // Sent, as the system sends a control's messages: bounded, as the program may be stuck in
@@ -428,9 +436,7 @@ HFONT ControlFont(HWND hwndControl) {
 
 // The text word-wrapped as a left-aligned static control draws it, in the control's font,
 // against the control's client area.
-int Fits(HWND hwnd, const std::string& strText) {
-    HWND hwndStatic = FindControl(hwnd, strText, false);
-    if (hwndStatic == nullptr) return Fail("no control shows \"" + strText + "\"");
+int Measure(HWND hwndStatic, bool bQuiet) {
     wchar_t wszText[4096] = L"";
     DWORD_PTR dwResult = 0;
     if (!SendMessageTimeoutW(hwndStatic, WM_GETTEXT, sizeof wszText / sizeof *wszText,
@@ -450,10 +456,43 @@ int Fits(HWND hwnd, const std::string& strText) {
     SelectObject(hdc, hOld);
     DeleteObject(hFont);
     ReleaseDC(nullptr, hdc);
-    std::printf("%ld %ld\n", static_cast<long>(rectText.bottom),
-                static_cast<long>(rectClient.bottom));
+    const bool bFits = rectText.bottom <= rectClient.bottom && rectText.right <= rectClient.right;
+    if (!bQuiet || !bFits)
+        std::printf("%ld %ld\n", static_cast<long>(rectText.bottom),
+                    static_cast<long>(rectClient.bottom));
     // A word wider than the control widens the rectangle: that text is cut too.
-    return rectText.bottom <= rectClient.bottom && rectText.right <= rectClient.right ? 0 : 1;
+    return bFits ? 0 : 1;
+}
+
+int Fits(HWND hwnd, const std::string& strText) {
+    HWND hwndStatic = FindControl(hwnd, strText, false);
+    if (hwndStatic == nullptr) return Fail("no control shows \"" + strText + "\"");
+    return Measure(hwndStatic, false);
+}
+
+// Every shown static text of the window at any depth, measured as "fits" measures one: prints
+// the cut ones (label, then the heights needed and had); exit code 1 when any is cut.
+int FitsAll(HWND hwnd) {
+    std::vector<HWND> children;
+    EnumChildWindows(hwnd, AddChild, reinterpret_cast<LPARAM>(&children));
+    int nCut = 0, nMeasured = 0;
+    for (HWND hwndChild : children) {
+        char szClass[16] = "";
+        GetClassNameA(hwndChild, szClass, sizeof szClass);
+        const LONG nType = GetWindowLongA(hwndChild, GWL_STYLE) & SS_TYPEMASK;
+        if (!IsWindowVisible(hwndChild) || _stricmp(szClass, "Static") != 0 || nType == SS_ICON ||
+            nType == SS_BITMAP || nType == SS_ETCHEDHORZ || Label(hwndChild).empty())
+            continue;
+        ++nMeasured;
+        std::fflush(stdout);
+        const int nFits = Measure(hwndChild, true);
+        if (nFits != 0) {
+            std::printf("cut: \"%s\"\n", Label(hwndChild).c_str());
+            ++nCut;
+        }
+    }
+    std::printf("%d of %d texts cut\n", nCut, nMeasured);
+    return nCut == 0 ? 0 : 1;
 }
 
 // Return presses the focused push button, else the one the dialog names (DM_GETDEFID), and
@@ -531,7 +570,7 @@ int Usage() {
         "wait-visible | wait-hidden | visible | set-text ID TEXT | get-text ID | focus | "
         "wait-text ID TEXT | selection ID | click ID | post-click ID | tray-post | post-close | "
         "answer null|query-end-session | repaint | shortcut FILE | controls | wait-gone | "
-        "wait-enabled ID | click-text TEXT | fits TEXT | default-button");
+        "wait-enabled ID | click-text TEXT | fits TEXT | fits-all | default-button | processes");
 }
 
 }  // namespace
@@ -562,6 +601,14 @@ int Act(int argc, char** argv) {
 
     if (strAction == "shortcut" && nArgs == 1) return PrintShortcut(argv[nArg]);
 
+    if (strAction == "processes" && nArgs == 0) {
+        for (HWND hwndFound : FindDialogs(pszImage)) {
+            DWORD dwProcess = 0;
+            GetWindowThreadProcessId(hwndFound, &dwProcess);
+            std::printf("%lu\n", static_cast<unsigned long>(dwProcess));
+        }
+        return 0;
+    }
     if (strAction == "wait-gone" && nArgs == 0) {
         for (DWORD dwStart = GetTickCount(); !FindDialogs(pszImage).empty(); Sleep(kPollMs)) {
             if (GetTickCount() - dwStart >= g_nWaitMs)
@@ -633,6 +680,7 @@ int Act(int argc, char** argv) {
         return 0;
     }
     if (strAction == "fits" && nArgs == 1) return Fits(hwnd, argv[nArg]);
+    if (strAction == "fits-all" && nArgs == 0) return FitsAll(hwnd);
     if (strAction == "click-text" && nArgs == 1) {
         HWND hwndButton = FindControl(hwnd, argv[nArg], true);
         if (hwndButton == nullptr) return Fail(std::string("no control labelled ") + argv[nArg]);
