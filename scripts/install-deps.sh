@@ -1,18 +1,43 @@
 #!/usr/bin/env bash
-# Usage: scripts/install-deps.sh [PRESET]
+# Usage: scripts/install-deps.sh [--run-only] [--list] [PRESET]
 # Installs the Debian 12 packages Quorvane needs to build, test and benchmark; for the win32
 # preset also the MinGW-w64 cross compiler and 32-bit Wine (which needs the i386
 # architecture), and where the kernel runs no 32-bit code, the emulator that runs it instead
 # (see scripts/i386-emulation.sh); for the win64 one their 64-bit counterparts. Only missing
 # packages are installed, so a second run is silent and touches nothing.
+#   --run-only  only what building the program (without its tests, benchmarks and fuzzers)
+#               and running it need: the run command's set
+#   --list      prints the packages of the set asked for, one a line, and installs nothing
 set -euo pipefail
+run_only=0
+list=0
+while (($# > 0)); do
+    case $1 in
+    --run-only) run_only=1 ;;
+    --list) list=1 ;;
+    -*)
+        echo "usage: $0 [--run-only] [--list] [PRESET]" >&2
+        exit 2
+        ;;
+    *) break ;;
+    esac
+    shift
+done
 preset=${1:-}
 source "$(dirname "$(readlink -f "$0")")/i386-emulation.sh"
 
-# The one list of build/test dependencies; keep it here so it is easy to audit.
-PACKAGES=(
+# The two lists, kept here so they are easy to audit.
+# What building the program and running it need, and nothing else: the compiler and CMake,
+# Qt 6 with its multimedia module (the sound), the OpenGL and xcb headers the toolkit's and our
+# own CMake files look for, and a font, so that a bare machine shows the dialogs' text.
+RUN_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-multimedia-dev libgl-dev libxcb1-dev fonts-dejavu-core
+)
+# What only the tests, benchmarks and fuzzers need: the loopback-only namespace, the desktops
+# and tray hosts the program is tried on and the tools that drive and watch it there, the
+# fuzzers' clang, and the tools that check the installation and the Debian packages.
+TEST_PACKAGES=(
     iproute2 util-linux
     clang libclang-rt-14-dev libbenchmark-dev
     strace xvfb dbus-daemon nftables icewm trayer xdotool doctest-dev
@@ -22,11 +47,20 @@ PACKAGES=(
     plasma-workspace kwin-x11 plasma-desktop-data
     desktop-file-utils appstream libxml2-utils file man-db dpkg-dev fakeroot lintian
 )
+PACKAGES=("${RUN_PACKAGES[@]}")
+((run_only)) || PACKAGES+=("${TEST_PACKAGES[@]}")
+# The Windows program cannot be built without the cross compiler (and the installer's NSIS),
+# nor run here without Wine, so these come with either set.
 if [[ "$preset" == win32 ]]; then
     # wine32 only suggests its preloader, which 32-bit Wine needs under the emulator.
     PACKAGES+=(g++-mingw-w64-i686 wine wine32:i386 wine32-preloader:i386 nsis)
 elif [[ "$preset" == win64 ]]; then
     PACKAGES+=(g++-mingw-w64-x86-64 wine wine64)
+fi
+
+if ((list)); then
+    printf '%s\n' "${PACKAGES[@]}"
+    exit 0
 fi
 
 # A package counts as present only when dpkg reports it fully installed

@@ -12,9 +12,11 @@ set -euo pipefail
 
 cd "$(dirname "$(readlink -f "$0")")/.."
 
-scripts/build.sh dev
-scripts/build.sh release
-scripts/build.sh win32
+# Every tree with its tests, said here in so many words: the release tree is the run command's
+# too, which configures it without them when it makes it (scripts/run.sh).
+scripts/build.sh dev -DQV_TESTS=ON
+scripts/build.sh release -DQV_TESTS=ON
+scripts/build.sh win32 -DQV_TESTS=ON
 
 # Some kernels run no 32-bit code at all (execve of an i386 program fails with ENOEXEC), so
 # 32-bit Wine cannot start there by itself. qemu's user-mode emulator runs it instead
@@ -31,7 +33,7 @@ if qv_i386_emulated; then
         echo "test.sh: this kernel runs no 32-bit programs: the Windows suite runs on the win32 build under qemu's emulation of them, then on the win64 build under 64-bit Wine" >&2
     fi
     wine_path=emulated
-    scripts/build.sh win64
+    scripts/build.sh win64 -DQV_TESTS=ON
 else
     echo "test.sh: this kernel runs 32-bit programs: the Windows suite runs on the win32 build under Wine" >&2
     wine_path=native
