@@ -179,6 +179,18 @@ finish_page() {
 }
 # The process ids of the copies whose image is the file, a line each, sorted.
 copies() { qv_drive --exe "$1" processes 2>/dev/null | tr -d '\r' | sort; }
+# Waits up to 60 s until N copies of the file run, none of them one of BEFORE (a program
+# started again takes a while to show its window): $after holds them, as copies gives them.
+started_again() {
+    local _
+    for _ in $(seq 120); do
+        after=$(copies "$1")
+        [[ $(grep -c . <<<"$after") == "$2" && -z "$(comm -12 <(echo "$3") <(echo "$after"))" ]] &&
+            return 0
+        sleep 0.5
+    done
+    return 1
+}
 # Waits up to 30 s until the capture shows an echo request to each address sent after TIME:
 # the program that pings it runs (its list is the one in its folder).
 pinged_after() {
@@ -250,13 +262,13 @@ if to_folder_page copies; then
     finish_page copies "Quorvane is updated" "The 2 copies of Quorvane that Setup closed are running again"
     done_at=$(date +%s.%N)
     kill -0 "$portable_pid" 2>/dev/null || fail "the install closed the portable copy"
-    after=$(copies "$installed")
-    [[ $(wc -l <<<"$after") == 2 && -z "$(comm -12 <(echo "$before") <(echo "$after"))" ]] ||
+    started_again "$installed" 2 "$before" ||
         fail "the install did not start again the two copies it closed (before '$before', after '$after')"
     pinged_after "$done_at" 127.0.0.2 127.0.0.3 ||
         fail "the copies started again do not ping their addresses: they run in other folders"
     # Finish, with "Start Quorvane now" as the page left it: the copies run again already.
-    sleep 3
+    # (A program started takes a few seconds to show its window under emulation.)
+    sleep 6
     [[ $(copies "$installed" | wc -l) == 2 ]] || fail "Finish started another copy: $(copies "$installed" | tr '\n' ' ')"
 fi
 
@@ -265,8 +277,7 @@ before=$(copies "$installed")
 w "$setup" /S >/dev/null 2>&1 || fail "the silent upgrade ended with $?"
 done_at=$(date +%s.%N)
 kill -0 "$portable_pid" 2>/dev/null || fail "the silent upgrade closed the portable copy"
-after=$(copies "$installed")
-[[ $(wc -l <<<"$after") == 2 && -z "$(comm -12 <(echo "$before") <(echo "$after"))" ]] ||
+started_again "$installed" 2 "$before" ||
     fail "the silent upgrade did not close and start again the two copies (before '$before', after '$after')"
 pinged_after "$done_at" 127.0.0.2 127.0.0.3 ||
     fail "the copies the silent upgrade started again do not ping their addresses"
@@ -301,7 +312,7 @@ if to_folder_page install; then
 fi
 [[ -f "$cust/quorvane.exe" && -f "$cust/uninstall.exe" ]] || fail "the install left no program in $custom"
 cmp -s "$cust/quorvane.exe" "$quorvane" || fail "the install did not replace the portable copy in $custom"
-[[ $(copies "$custom\\quorvane.exe" | wc -l) == 1 ]] || fail "the copy in $custom was not started again"
+started_again "$custom\\quorvane.exe" 1 "" || fail "the copy in $custom was not started again"
 rm -f "$(unix "$startup")"
 # Driven upgrades over it at each scale: with the copy running (closed and started again),
 # then with none (the finish page says where the settings are, and Finish starts one).
@@ -323,8 +334,7 @@ for dpi in 96 144 192; do
             wizard post-click 1 || fail "$name: could not click Next on the folder page"
             answer_question "$name" 1 "1 copy of Quorvane" "can be updated"
             finish_page "$name" "Quorvane is updated" "The copy of Quorvane that Setup closed is running again"
-            after=$(copies "$custom\\quorvane.exe")
-            [[ $(wc -l <<<"$after") == 1 && "$after" != "$before" ]] ||
+            started_again "$custom\\quorvane.exe" 1 "$before" ||
                 fail "$name: the upgrade did not close and start again the copy (before '$before', after '$after')"
         else
             wizard click 1 || fail "$name: could not click Next on the folder page"
@@ -356,8 +366,7 @@ done
 # --- A silent upgrade where the user has turned the Startup shortcut off ----------------------
 before=$(copies "$custom\\quorvane.exe")
 w "$setup" /S >/dev/null 2>&1 || fail "the silent upgrade ended with $?"
-after=$(copies "$custom\\quorvane.exe")
-[[ $(wc -l <<<"$after") == 1 && "$after" != "$before" ]] ||
+started_again "$custom\\quorvane.exe" 1 "$before" ||
     fail "the silent upgrade did not close and start again the copy (before '$before', after '$after')"
 [[ -e "$(unix "$startup")" ]] && fail "the silent upgrade put back the Startup shortcut the user had removed"
 [[ -f "$(unix "$startmenu")" ]] || fail "the silent upgrade removed the Start-menu shortcut"
